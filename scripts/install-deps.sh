@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and the tests need; only the missing ones.
-# Usage: scripts/install-deps.sh [build|test]
+# Usage: scripts/install-deps.sh [build|test|fuzz]
 set -euo pipefail
 
 mode=${1:-build}
@@ -23,8 +23,11 @@ test_pkgs=(
   x11-utils
 )
 
+fuzz_pkgs=(clang libclang-rt-14-dev)
+
 pkgs=("${build_pkgs[@]}")
 if [ "$mode" = test ]; then pkgs+=("${test_pkgs[@]}"); fi
+if [ "$mode" = fuzz ]; then pkgs+=("${test_pkgs[@]}" "${fuzz_pkgs[@]}"); fi
 
 missing=()
 for p in "${pkgs[@]}"; do
