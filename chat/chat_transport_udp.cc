@@ -1,0 +1,204 @@
+#include "chat/chat_transport_udp.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "chat/chat_command.h"
+#include "main/base/log.h"
+
+namespace chat {
+
+namespace {
+
+// Raw options on the descriptor: the socket layer sets none of its own.
+bool SetIntOption(int fd, int level, int name, int value) {
+  return fd >= 0 && setsockopt(fd, level, name, &value, sizeof(value)) == 0;
+}
+
+bool SetMulticastInterface(int fd, const chat_net::IpAddress& interface_address) {
+  in_addr address{};
+  address.s_addr = htonl(interface_address.ToHostOrder());
+  return fd >= 0 && setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &address, sizeof(address)) == 0;
+}
+
+}  // namespace
+
+ChatTransportUdp::ChatTransportUdp(const chat_net::SocketAddress& local,
+                                   ChatTransportObserver* observer)
+    : local_(local),
+      observer_(observer),
+      serializer_(ChatSerializer::Create()),
+      deserializer_(ChatDeserializer::Create()) {}
+
+ChatTransportUdp::~ChatTransportUdp() {
+  if (joined_ && group_socket_) {
+    chat_net::IpAddress group;
+    if (!group.FromString(kChatMulticastGroup)) {
+      LogMessage(kLogError, "IPFromString for multicast ip failed, string:");
+    }
+    group_socket_->LeaveGroup(group, local_.address());
+  }
+}
+
+bool ChatTransportUdp::Open() {
+  socket_ = chat_base::MakeRefCounted<chat_net::UdpSocket>(this);
+  const std::string address_text = local_.address().ToString();
+  if (socket_->Bind(local_) != 0) {
+    LogMessage(kLogWarning, "ChatTransportUdp Bind %s:%d failed!", address_text.c_str(),
+               local_.port());
+    return false;
+  }
+  LogMessage(kLogInfo, "ChatTransportUdp Bind %s:%d success!", address_text.c_str(), local_.port());
+  // Outgoing group datagrams leave through this interface, whatever the routes say.
+  if (!SetMulticastInterface(socket_->GetFd(), local_.address())) {
+    LogMessage(kLogWarning, "ChatTransportUdp: IP_MULTICAST_IF %s failed", address_text.c_str());
+  }
+  joined_ = OpenGroupSocket();
+  return true;
+}
+
+bool ChatTransportUdp::OpenGroupSocket() {
+  chat_net::IpAddress group;
+  if (!group.FromString(kChatMulticastGroup)) {
+    LogMessage(kLogError, "IPFromString for multicast ip failed, string:");
+  }
+  group_socket_ = chat_base::MakeRefCounted<chat_net::UdpSocket>(&group_receiver_);
+  const int fd = group_socket_->GetFd();
+  // Every transport of the host binds the same group address and port.
+  SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+  // Only the memberships of this socket (this interface) count, not those
+  // other sockets of the host joined.
+  SetIntOption(fd, IPPROTO_IP, IP_MULTICAST_ALL, 0);
+  const chat_net::SocketAddress group_address(group, local_.port());
+  if (group_socket_->Bind(group_address) != 0) {
+    LogMessage(kLogWarning, "ChatTransportUdp Bind %s:%d failed!", kChatMulticastGroup,
+               local_.port());
+    group_socket_ = nullptr;
+    return false;
+  }
+  return group_socket_->JoinGroup(group, local_.address());
+}
+
+void ChatTransportUdp::GetChannels(std::vector<chat_net::Channel*>* channels) {
+  if (socket_) channels->push_back(socket_.get());
+  if (group_socket_) channels->push_back(group_socket_.get());
+}
+
+chat_net::IpAddress ChatTransportUdp::GetLocalAddress() const { return local_.address(); }
+
+void ChatTransportUdp::Send(const ChatMessage& message) {
+  messages_.push_back(message);
+  UpdateWantWrite();
+}
+
+void ChatTransportUdp::UpdateWantWrite() {
+  if (socket_) socket_->SetWantWrite(!packets_.empty() || !messages_.empty());
+}
+
+void ChatTransportUdp::OnWritable() {
+  if (packets_.empty()) {
+    if (messages_.empty()) {
+      UpdateWantWrite();
+      return;
+    }
+    ChatMessage message = std::move(messages_.front());
+    messages_.pop_front();
+    const std::string local_text = local_.address().ToString();
+    LogMessage(kLogDebug, "[%s] send message %s to: [%s]", local_text.c_str(),
+               CommandToString(message.command).c_str(), message.destination.c_str());
+    std::unique_ptr<ChatBuffer> bytes = serializer_->Serialize(message);
+    const int size = bytes->Size();
+    const int total = (size + kChatUdpPayloadSize - 1) / kChatUdpPayloadSize;
+    for (int i = 0; i < total; ++i) {
+      const int offset = i * kChatUdpPayloadSize;
+      const int length = std::min(kChatUdpPayloadSize, size - offset);
+      auto packet = std::make_unique<ChatTransportPacketToSend>(bytes->Data() + offset, length,
+                                                                message.destination);
+      packet->SetSeq(message.seq);
+      packet->SetCounter(packet_counter_++);
+      packet->SetTotal(static_cast<uint32_t>(total));
+      packet->SetIndex(static_cast<uint32_t>(i));
+      packets_.push_back(std::move(packet));
+    }
+    if (packets_.empty()) return;
+  }
+  std::unique_ptr<ChatTransportPacketToSend> packet = std::move(packets_.front());
+  packets_.pop_front();
+  if (socket_) {
+    chat_net::IpAddress destination;
+    destination.FromString(packet->Destination());
+    // A datagram that cannot be sent is lost like one lost on the wire.
+    socket_->SendTo(packet->Bytes(), packet->ByteCount(),
+                    chat_net::SocketAddress(destination, kChatUdpPort));
+  }
+  LogMessage(kLogDebug, "send message %d %d-%d-%d", packet->ByteCount(),
+             static_cast<int>(packet->Counter()), static_cast<int>(packet->Total()),
+             static_cast<int>(packet->Index()));
+  UpdateWantWrite();
+}
+
+void ChatTransportUdp::OnReadable() { ReceiveFrom(socket_.get()); }
+
+void ChatTransportUdp::GroupReceiver::OnReadable() {
+  transport_->ReceiveFrom(transport_->group_socket_.get());
+}
+
+void ChatTransportUdp::ReceiveFrom(chat_net::UdpSocket* socket) {
+  if (socket == nullptr) return;
+  uint8_t buffer[kReceiveBufferSize];
+  chat_net::SocketAddress sender;
+  const int received = socket->RecvFrom(buffer, sizeof(buffer), &sender);
+  if (received < 1) return;
+  const std::string local_text = local_.address().ToString();
+  const std::string sender_text = sender.address().ToString();
+  LogMessage(kLogDebug, "transport %s recv: %d from %s", local_text.c_str(), received,
+             sender_text.c_str());
+
+  // Copied to its exact size: a sender's slots may hold 256 of these.
+  auto packet =
+      std::make_unique<ChatTransportPacketReceived>(ReceivedBuffer::Copy(buffer, received));
+  ChatPacketAssembler* assembler = AssemblerFor(sender.address().ToHostOrder());
+  std::unique_ptr<ChatBuffer> joined = assembler->AddPacket(std::move(packet));
+  if (!joined) return;
+
+  ChatMessage message;
+  if (!deserializer_->Deserialize(*joined, message)) {
+    LogMessage(kLogDebug, "[%s] receive illegal message from [%s]", local_text.c_str(),
+               sender_text.c_str());
+    return;
+  }
+  if (assembler->IsDuplicate(message)) return;
+  LogMessage(kLogDebug, "[%s] recv message %lld %s from: [%s]", local_text.c_str(),
+             static_cast<long long>(message.seq), CommandToString(message.command).c_str(),
+             sender_text.c_str());
+  if (observer_) observer_->OnReceive(message, local_text, sender_text);
+}
+
+ChatPacketAssembler* ChatTransportUdp::AssemblerFor(uint32_t sender) {
+  auto found = assemblers_.find(sender);
+  if (found != assemblers_.end()) {
+    recency_.splice(recency_.begin(), recency_, found->second.recency);
+    return found->second.assembler.get();
+  }
+  // Datagrams from ever new addresses (spoofed or not) must not grow the map:
+  // the least recently heard sender loses its partial messages and its
+  // delivered list, which costs at most a repeated announcement.
+  if (assemblers_.size() >= kMaxAssemblers) {
+    assemblers_.erase(recency_.back());
+    recency_.pop_back();
+  }
+  recency_.push_front(sender);
+  SenderState& state = assemblers_[sender];
+  state.assembler = std::make_unique<ChatPacketAssembler>();
+  state.recency = recency_.begin();
+  return state.assembler.get();
+}
+
+void ChatTransportUdp::Close() {
+  while (!packets_.empty() || !messages_.empty()) OnWritable();
+}
+
+}  // namespace chat
