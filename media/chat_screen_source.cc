@@ -1,0 +1,87 @@
+#include "media/chat_screen_source.h"
+
+#include <chrono>
+
+namespace chat {
+
+namespace {
+
+// The encoder's size: x264 needs even heights, and widths in multiples of 8
+// keep the chroma rows of the scaler aligned.
+int RoundWidth(int width) { return width / 8 * 8; }
+int RoundHeight(int height) { return height / 2 * 2; }
+
+}  // namespace
+
+ChatScreenSource::ChatScreenSource(std::string path, std::string host_name, std::string uuid,
+                                   const chat_capture::DesktopCaptureOptions& options)
+    : options_(options),
+      path_(std::move(path)),
+      host_name_(std::move(host_name)),
+      uuid_(std::move(uuid)) {}
+
+ChatScreenSource::~ChatScreenSource() { Stop(); }
+
+bool ChatScreenSource::Start(int screen) {
+  if (IsStarted()) return false;
+  std::unique_ptr<chat_capture::DesktopCapturer> capturer =
+      chat_capture::DesktopCapturer::CreateScreenCapturer(options_);
+  if (!capturer->SelectScreen(screen)) return false;
+  chat_capture::DesktopRect rect = capturer->GetScreenRect();
+  chat_rtsp::VideoParams params;
+  params.width = RoundWidth(rect.width());
+  params.height = RoundHeight(rect.height());
+  params.fps = kFramesPerSecond;
+  params.bitrate = kBitRate;
+  if (params.width < 1 || params.height < 1) return false;
+  if (!Init(params)) return false;
+
+  capturer_ = std::move(capturer);
+  capturer_->Start(this);
+  stop_ = false;
+  return Thread::Start();
+}
+
+void ChatScreenSource::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stop_ = true;
+  }
+  stop_cv_.notify_all();
+  Thread::Stop();
+}
+
+void ChatScreenSource::Run() {
+  using Clock = std::chrono::steady_clock;
+  const auto interval = std::chrono::milliseconds(kFrameIntervalMs);
+  // Frames are due on a fixed 40 ms grid, so waking a little late does not
+  // lower the rate; a capture that overruns its slot restarts the grid.
+  // Waiting on a condition variable rather than yielding in a loop keeps the
+  // thread off the processor between frames, and Stop still ends the wait at
+  // once.
+  auto due = Clock::now();
+  while (!stop_ && capturer_) {
+    due += interval;
+    capturer_->Capture();
+    auto now = Clock::now();
+    if (now >= due) {
+      due = now;
+      continue;
+    }
+    std::unique_lock<std::mutex> lock(stop_mutex_);
+    if (stop_cv_.wait_until(lock, due, [this] { return stop_.load(); })) return;
+  }
+}
+
+void ChatScreenSource::OnCaptured(std::unique_ptr<chat_capture::DesktopFrame> frame) {
+  captured_frames_.fetch_add(1, std::memory_order_relaxed);
+  chat_rtsp::VideoPicture picture;
+  picture.data = frame->data();
+  picture.width = RoundWidth(frame->width());
+  picture.height = RoundHeight(frame->height());
+  picture.stride = frame->stride();
+  picture.layout = chat_rtsp::kPixelBgra;
+  EncodeFrame(picture);
+}
+
+}  // namespace chat

@@ -1,0 +1,67 @@
+// The screen share of a running session: owns a desktop capturer and a
+// thread that captures at most 25 frames per second, encodes each one and
+// pushes it into the source's RTSP stream. Held by the chat core through a
+// RefPtr; Start and Stop are called on the chat core's thread, everything
+// else runs on the source's own thread. The destructor stops the thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "chat_base/count_object.h"
+#include "chat_base/thread.h"
+#include "media/desktop_capturer.h"
+#include "media/ffmpeg_video_source.h"
+
+namespace chat {
+
+class ChatScreenSource : public chat_base::CountObject,
+                         public chat_base::Thread,
+                         public chat_capture::DesktopCapturer::Callback,
+                         public chat_rtsp::FFmpegVideoSource {
+ public:
+  static constexpr int kFramesPerSecond = 25;
+  static constexpr int kBitRate = 4000000;
+  static constexpr int kFrameIntervalMs = 1000 / kFramesPerSecond;
+
+  // The strings are only kept for the chat core's close message.
+  ChatScreenSource(std::string path, std::string host_name, std::string uuid,
+                   const chat_capture::DesktopCaptureOptions& options = {});
+  ~ChatScreenSource() override;
+
+  // Selects the screen (-1: the whole desktop), initialises the encoder at
+  // the screen's size rounded down to a multiple of 8 by 2, and starts
+  // capturing. False when the screen does not exist or is empty, or the
+  // encoder cannot be opened; nothing runs then.
+  bool Start(int screen);
+
+  // Ends the thread; returns as soon as a capture in progress is done.
+  void Stop() override;
+
+  const std::string& path() const { return path_; }
+  const std::string& host_name() const { return host_name_; }
+  const std::string& uuid() const { return uuid_; }
+
+  // Frames captured by the thread so far. Any thread.
+  uint64_t CapturedFrames() const { return captured_frames_.load(std::memory_order_relaxed); }
+
+ protected:
+  void Run() override;
+  void OnCaptured(std::unique_ptr<chat_capture::DesktopFrame> frame) override;
+
+ private:
+  const chat_capture::DesktopCaptureOptions options_;
+  std::unique_ptr<chat_capture::DesktopCapturer> capturer_;  // the source's thread while running
+  std::atomic<bool> stop_{false};
+  std::mutex stop_mutex_;  // with stop_cv_, lets Stop cut the wait between frames short
+  std::condition_variable stop_cv_;
+  std::atomic<uint64_t> captured_frames_{0};
+  const std::string path_;
+  const std::string host_name_;
+  const std::string uuid_;
+};
+
+}  // namespace chat

@@ -1,0 +1,59 @@
+// Captures the X11 root window or one of its RandR monitors into BGRA frames.
+// Owns its own display connection (opened on first use from $DISPLAY) and a
+// shared-memory image that is reused while no frame still holds it. Used by
+// one thread at a time: selected on one thread, then driven from another.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "media/desktop_capturer.h"
+
+struct _XDisplay;
+
+namespace chat_capture {
+
+class ShmImage;
+
+class ScreenCapturerX11 : public DesktopCapturer {
+ public:
+  explicit ScreenCapturerX11(const DesktopCaptureOptions& options);
+  ~ScreenCapturerX11() override;
+
+  void Start(Callback* callback) override;
+  int Capture() override;
+  // Screen n >= 0 is the n-th monitor RandR reports; its key is the name of
+  // its first output (the monitor's own name when it has no output).
+  bool SelectScreen(int screen) override;
+  DesktopRect GetScreenRect() override;
+
+  // Whether the last successful capture went through shared memory.
+  bool UsedSharedMemoryForTesting() const { return last_capture_used_shm_; }
+
+ private:
+  struct DisplayCloser {
+    void operator()(_XDisplay* display) const;
+  };
+
+  // Opens the display on first use; false (logged once) when there is none.
+  bool EnsureDisplay();
+  // The monitor's rectangle and key; false when it does not exist.
+  bool LookUpMonitor(int index, DesktopRect* rect, std::string* key);
+  // A shared-memory image of the size, reused when possible; none when shared
+  // memory cannot be used (then it is not tried again).
+  std::shared_ptr<ShmImage> GetShmImage(int width, int height);
+  void DropShmImage();
+  std::unique_ptr<DesktopFrame> CaptureShm(const DesktopRect& rect);
+  std::unique_ptr<DesktopFrame> CaptureCopy(const DesktopRect& rect);
+
+  Callback* callback_ = nullptr;  // not owned
+  int screen_ = -1;               // -1: the whole root window
+  std::string device_key_;        // empty for -1
+  bool use_shm_;                  // cleared once shared memory failed
+  bool display_open_failed_ = false;
+  bool last_capture_used_shm_ = false;
+  std::unique_ptr<_XDisplay, DisplayCloser> display_;
+  std::shared_ptr<ShmImage> shm_image_;  // attached to display_ while held here
+};
+
+}  // namespace chat_capture
