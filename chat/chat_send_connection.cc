@@ -50,10 +50,10 @@ void ChatSendConnection::OnWritable(int fd) {
       written_ += sent;
       return;
     }
-    // A failed connect shows on Linux as a writable socket whose send fails,
-    // not as an exception condition; without this the connection would stay
-    // writable for ever.
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) Finish();
+    // A connection reset or refused can also show as a writable socket whose
+    // send fails; without this the connection would stay writable for ever.
+    const int error = GetError();
+    if (sent < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR) Finish();
     return;
   }
   Finish();
@@ -66,6 +66,7 @@ void ChatSendConnection::OnError(int fd) {
 
 void ChatSendConnection::Finish() {
   SetWantWrite(false);
+  SetObserver(nullptr);
   Observer* observer = observer_;
   observer_ = nullptr;
   if (observer) observer->OnDone(this);

@@ -28,6 +28,8 @@ ChatTransportTcp::ChatTransportTcp(const chat_net::SocketAddress& local,
 
 ChatTransportTcp::~ChatTransportTcp() {
   for (auto& connection : send_connections_) connection->Detach();
+  for (auto& connection : recv_connections_) connection->SetObserver(nullptr);
+  if (acceptor_) acceptor_->SetObserver(nullptr);
   if (observer_) {
     for (auto& connection : recv_connections_) observer_->RemoveChannel(connection.get());
     for (auto& connection : send_connections_) observer_->RemoveChannel(connection.get());
@@ -111,7 +113,8 @@ void ChatTransportTcp::OnReadable(int fd) {
 
   if (!read_buffer_) read_buffer_.reset(new uint8_t[ChatRecvConnection::kMaxPacketSize]);
   const int received = connection->Recv(read_buffer_.get(), connection->Room());
-  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  const int error = connection->GetError();
+  if (received < 0 && (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)) return;
   if (received < 1) {
     // The sender closed: what was gathered is the whole message, or nothing.
     if (connection->GatheredSize() > 0) {
@@ -178,6 +181,7 @@ void ChatTransportTcp::CloseRecvConnection(
     std::list<chat_base::RefPtr<ChatRecvConnection>>::iterator it) {
   // Keep the object alive across the erase: the caller may still hold its pointer.
   chat_base::RefPtr<ChatRecvConnection> connection = *it;
+  connection->SetObserver(nullptr);
   if (observer_) observer_->RemoveChannel(connection.get());
   recv_connections_.erase(it);
 }

@@ -34,6 +34,9 @@ ChatTransportUdp::ChatTransportUdp(const chat_net::SocketAddress& local,
       deserializer_(ChatDeserializer::Create()) {}
 
 ChatTransportUdp::~ChatTransportUdp() {
+  // The selector may still hold the sockets for the rest of a pass.
+  if (socket_) socket_->SetObserver(nullptr);
+  if (group_socket_) group_socket_->SetObserver(nullptr);
   if (joined_ && group_socket_) {
     chat_net::IpAddress group;
     if (!group.FromString(kChatMulticastGroup)) {
