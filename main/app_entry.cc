@@ -1,0 +1,77 @@
+#include "main/app_entry.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFont>
+#include <QLabel>
+#include <QMainWindow>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "main/base/log.h"
+#include "main/log_sink.h"
+#include "main/privilege.h"
+#include "main/settings_store_hooks.h"
+#include "main/single_instance.h"
+#include "tessel/tessel.h"
+
+namespace {
+
+constexpr const char kRelaunchMarker[] = "deprivilegeopen";
+constexpr const char kWebAddress[] = "qnchat.invalid";
+
+// Socket start-up has no Linux counterpart beyond this: a write to a closed
+// socket must be an error result, not a dead process.
+bool StartSockets() {
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+}  // namespace
+
+int AppMain(int argc, char** argv) {
+  const bool elevated = IsProcessElevated();
+  const bool relaunched = argc >= 2 && std::strcmp(argv[1], kRelaunchMarker) == 0;
+  if (elevated && !relaunched) {
+    qDebug() << "[App is Admin! Use user rights to Open App!]" << QString::fromLocal8Bit(argv[0]);
+    if (XCreate(argv[0], kRelaunchMarker)) std::_Exit(0);
+    qDebug() << "[could not Exit this App Safety]!";
+  }
+
+  SingleInstanceLock lock;
+  if (!lock.Acquire()) {
+    LogMessage(kLogWarning, "Another instance is already running.");
+    return 0;
+  }
+  const bool sockets_started = StartSockets();
+  tsl::InitTessel(argc, argv);
+  std::atexit(tsl::UninitTessel);
+  InstallSettingsStoreHooks();
+  SetLogSink(AppLogSink, nullptr);
+  qRegisterMetaType<std::string>("std::string");
+
+  const int result = RunApplication(argc, argv);
+  (void)sockets_started;  // clean-up is a no-op on Linux
+  lock.Release();
+  return result;
+}
+
+int RunApplication(int argc, char** argv) {
+  QApplication app(argc, argv);
+  CD->appInfo()->setVersion("1.0.0");
+  CD->appInfo()->setBuildDate("2024.11.01");
+  CD->appInfo()->setWebAddress(kWebAddress);
+  CD->appInfo()->setAppName("QNChat");
+
+  // The application object takes this place once it exists; until then an
+  // empty main window stands in for it.
+  QMainWindow window;
+  window.setWindowTitle(QString::fromUtf8("QN快信"));
+  window.setCentralWidget(new QLabel(QString::fromUtf8("QN快信")));
+  window.resize(960, 640);
+  QApplication::setFont(QFont("MicroSoft YaHei", 9));
+  window.show();
+  return app.exec();
+}
