@@ -1,0 +1,284 @@
+// gtest before Xlib, whose macros (None, Bool) clash with its names.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "main/base/log.h"
+#include "media/chat_screen_source.h"
+#include "media/h264_decoder.h"
+#include "media/screen_capturer_x11.h"
+#include "support/xvfb.h"
+
+namespace chat_capture {
+namespace {
+
+std::vector<std::string>* g_lines = nullptr;
+
+void CollectLine(int, const char* format, va_list args, void*) {
+  char line[1024];
+  vsnprintf(line, sizeof(line), format, args);
+  if (g_lines) g_lines->push_back(line);
+}
+
+class LogCapture {
+ public:
+  LogCapture() {
+    g_lines = &lines_;
+    SetLogSink(&CollectLine, nullptr);
+  }
+  ~LogCapture() {
+    SetLogSink(nullptr, nullptr);
+    g_lines = nullptr;
+  }
+  int Count(const std::string& text) const {
+    int n = 0;
+    for (const std::string& line : lines_) n += line == text;
+    return n;
+  }
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+// Keeps the frames a capturer hands over.
+class FrameCollector : public DesktopCapturer::Callback {
+ public:
+  void OnCaptured(std::unique_ptr<DesktopFrame> frame) override {
+    frames.push_back(std::move(frame));
+  }
+  std::vector<std::unique_ptr<DesktopFrame>> frames;
+};
+
+// Sets $DISPLAY for the test and restores it afterwards.
+class ScopedDisplay {
+ public:
+  explicit ScopedDisplay(const char* value) {
+    if (const char* old = getenv("DISPLAY")) old_ = old, had_ = true;
+    if (value) {
+      setenv("DISPLAY", value, 1);
+    } else {
+      unsetenv("DISPLAY");
+    }
+  }
+  ~ScopedDisplay() {
+    if (had_) {
+      setenv("DISPLAY", old_.c_str(), 1);
+    } else {
+      unsetenv("DISPLAY");
+    }
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+const unsigned long kFill = 0x102030;  // red 0x10, green 0x20, blue 0x30
+
+// Draws a filled rectangle on the root window through a connection of its own.
+void FillRootRectangle(const std::string& display_name, int x, int y, int w, int h) {
+  Display* display = XOpenDisplay(display_name.c_str());
+  ASSERT_NE(display, nullptr);
+  Window root = DefaultRootWindow(display);
+  GC gc = XCreateGC(display, root, 0, nullptr);
+  XSetSubwindowMode(display, gc, IncludeInferiors);
+  XSetForeground(display, gc, kFill);
+  XFillRectangle(display, root, gc, x, y, w, h);
+  XFreeGC(display, gc);
+  XSync(display, False);
+  XCloseDisplay(display);
+}
+
+const uint8_t* Pixel(const DesktopFrame& frame, int x, int y) {
+  return frame.data() + y * frame.stride() + x * 4;
+}
+
+void ExpectDrawnRectangle(const DesktopFrame& frame, int x, int y) {
+  // Inside, the corners included: blue, green, red in memory order.
+  for (auto [px, py] : {std::pair{x, y}, {x + 39, y + 19}, {x + 20, y + 10}}) {
+    const uint8_t* p = Pixel(frame, px, py);
+    EXPECT_EQ(p[0], 0x30) << px << "," << py;
+    EXPECT_EQ(p[1], 0x20) << px << "," << py;
+    EXPECT_EQ(p[2], 0x10) << px << "," << py;
+  }
+  // Just outside, the background (black with -br).
+  for (auto [px, py] : {std::pair{x - 1, y}, {x + 40, y + 19}, {x, y - 1}, {x, y + 20}}) {
+    const uint8_t* p = Pixel(frame, px, py);
+    EXPECT_EQ(p[0] | p[1] | p[2], 0) << px << "," << py;
+  }
+}
+
+TEST(ScreenCapturerX11Test, CapturesTheRootWindowInBgraThroughSharedMemoryAndCopy) {
+  qnchat_test::Xvfb xvfb(1366, 768, {"-br"});
+  ASSERT_TRUE(xvfb.ok());
+  ScopedDisplay scoped(xvfb.display().c_str());
+  FillRootRectangle(xvfb.display(), 100, 50, 40, 20);
+
+  for (bool shm : {true, false}) {
+    SCOPED_TRACE(shm ? "shared memory" : "copy");
+    DesktopCaptureOptions options;
+    options.use_shared_memory = shm;
+    ScreenCapturerX11 capturer(options);
+    FrameCollector collector;
+    capturer.Start(&collector);
+    ASSERT_EQ(capturer.Capture(), 0);
+    // A second capture while the first frame is still held must not write
+    // into it.
+    FillRootRectangle(xvfb.display(), 300, 300, 40, 20);
+    ASSERT_EQ(capturer.Capture(), 0);
+    EXPECT_EQ(capturer.UsedSharedMemoryForTesting(), shm);
+    ASSERT_EQ(collector.frames.size(), 2u);
+    const DesktopFrame& first = *collector.frames[0];
+    EXPECT_EQ(first.width(), 1366);
+    EXPECT_EQ(first.height(), 768);
+    EXPECT_EQ(first.stride(), 1366 * 4);
+    ExpectDrawnRectangle(first, 100, 50);
+    if (shm) {
+      EXPECT_EQ(Pixel(first, 310, 310)[0], 0);  // drawn after the first capture
+    }
+    ExpectDrawnRectangle(*collector.frames[1], 300, 300);
+    // Frames outlive the capturer and its connection.
+  }
+}
+
+TEST(ScreenCapturerX11Test, FallsBackToCopyWhenTheServerHasNoSharedMemory) {
+  qnchat_test::Xvfb xvfb(640, 480, {"-br", "-extension", "MIT-SHM"});
+  ASSERT_TRUE(xvfb.ok());
+  ScopedDisplay scoped(xvfb.display().c_str());
+  FillRootRectangle(xvfb.display(), 100, 50, 40, 20);
+  ScreenCapturerX11 capturer({});
+  FrameCollector collector;
+  capturer.Start(&collector);
+  ASSERT_EQ(capturer.Capture(), 0);
+  ASSERT_EQ(capturer.Capture(), 0);
+  EXPECT_FALSE(capturer.UsedSharedMemoryForTesting());
+  ASSERT_EQ(collector.frames.size(), 2u);
+  EXPECT_EQ(collector.frames[1]->width(), 640);
+  ExpectDrawnRectangle(*collector.frames[1], 100, 50);
+}
+
+TEST(ScreenCapturerX11Test, SelectsMonitorsByIndexAndNoticesWhenOneGoes) {
+  qnchat_test::Xvfb xvfb(1366, 768, {"-br"});
+  ASSERT_TRUE(xvfb.ok());
+  ScopedDisplay scoped(xvfb.display().c_str());
+  LogCapture log;
+  // A second, virtual monitor on the right part of the screen.
+  Display* display = XOpenDisplay(xvfb.display().c_str());
+  ASSERT_NE(display, nullptr);
+  XRRMonitorInfo* monitor = XRRAllocateMonitor(display, 0);
+  monitor->name = XInternAtom(display, "RIGHT", False);
+  monitor->x = 700;
+  monitor->y = 40;
+  monitor->width = 600;
+  monitor->height = 400;
+  XRRSetMonitor(display, DefaultRootWindow(display), monitor);
+  XRRFreeMonitors(monitor);
+  XSync(display, False);
+  FillRootRectangle(xvfb.display(), 800, 100, 40, 20);
+
+  ScreenCapturerX11 capturer({});
+  FrameCollector collector;
+  capturer.Start(&collector);
+  // The server decides the order; find the virtual one.
+  int count = 0;
+  int right = -1;
+  XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+  for (int i = 0; i < count; ++i) {
+    char* name = XGetAtomName(display, monitors[i].name);
+    if (std::string(name) == "RIGHT") right = i;
+    XFree(name);
+  }
+  XRRFreeMonitors(monitors);
+  ASSERT_EQ(count, 2);
+  ASSERT_NE(right, -1);
+  EXPECT_FALSE(capturer.SelectScreen(2));
+  ASSERT_TRUE(capturer.SelectScreen(right));
+  EXPECT_FALSE(capturer.SelectScreen(5));  // keeps the selection
+  ASSERT_EQ(capturer.Capture(), 0);
+  ASSERT_EQ(collector.frames.size(), 1u);
+  EXPECT_EQ(collector.frames[0]->width(), 600);
+  EXPECT_EQ(collector.frames[0]->height(), 400);
+  ExpectDrawnRectangle(*collector.frames[0], 100, 60);
+
+  // The monitor goes: its key no longer matches, every capture fails.
+  XRRDeleteMonitor(display, DefaultRootWindow(display), XInternAtom(display, "RIGHT", False));
+  XSync(display, False);
+  EXPECT_EQ(capturer.Capture(), 1);
+  EXPECT_EQ(capturer.Capture(), 1);
+  EXPECT_EQ(log.Count("Failed to get screen rect."), 2);
+  EXPECT_EQ(collector.frames.size(), 1u);
+  // The whole desktop still works.
+  ASSERT_TRUE(capturer.SelectScreen(-1));
+  ASSERT_EQ(capturer.Capture(), 0);
+  EXPECT_EQ(collector.frames.back()->width(), 1366);
+  XCloseDisplay(display);
+}
+
+TEST(ScreenCapturerX11Test, NoDisplayIsACaptureFailureNotACrash) {
+  for (const char* value : {static_cast<const char*>(nullptr), "", ":4711"}) {
+    SCOPED_TRACE(value ? value : "(unset)");
+    ScopedDisplay scoped(value);
+    LogCapture log;
+    ScreenCapturerX11 capturer({});
+    FrameCollector collector;
+    capturer.Start(&collector);
+    EXPECT_TRUE(capturer.SelectScreen(-1));
+    EXPECT_FALSE(capturer.SelectScreen(0));
+    EXPECT_EQ(capturer.Capture(), 1);
+    EXPECT_EQ(capturer.Capture(), 1);
+    EXPECT_EQ(log.Count("Failed to get screen rect."), 2);
+    EXPECT_TRUE(collector.frames.empty());
+
+    chat_base::RefPtr<chat::ChatScreenSource> source =
+        chat_base::MakeRefCounted<chat::ChatScreenSource>("/play/x", "host", "uuid");
+    EXPECT_FALSE(source->Start(-1));
+  }
+}
+
+TEST(ChatScreenSourceTest, EncodesTheRoundedScreenAtMostTwentyFiveFramesPerSecond) {
+  qnchat_test::Xvfb xvfb(1366, 768, {"-br"});
+  ASSERT_TRUE(xvfb.ok());
+  ScopedDisplay scoped(xvfb.display().c_str());
+  FillRootRectangle(xvfb.display(), 100, 50, 40, 20);
+
+  chat_base::RefPtr<chat::ChatScreenSource> source =
+      chat_base::MakeRefCounted<chat::ChatScreenSource>("/play/x", "host", "uuid");
+  EXPECT_FALSE(source->Start(3));  // no such monitor
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(source->Start(-1));
+  EXPECT_FALSE(source->Start(-1));  // already running
+  // A bounded run until the second key frame (number 25) is queued; only the
+  // upper bound of the rate is asserted, which a slow machine cannot break.
+  for (int i = 0; i < 100 && source->CapturedFrames() < 27; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  source->Stop();
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - start)
+                     .count();
+  uint64_t frames = source->CapturedFrames();
+  EXPECT_GE(frames, 1u);
+  EXPECT_LE(frames, static_cast<uint64_t>(elapsed / 40 + 1));
+  EXPECT_EQ(source->GetEncodeStats().packets, frames);
+
+  chat_base::RefPtr<chat_rtsp::RtspStreamH264> stream = source->GetStream();
+  ASSERT_TRUE(stream);
+  std::vector<media_test::DecodedPicture> pictures = media_test::DecodeStream(stream.get());
+  ASSERT_FALSE(pictures.empty());
+  EXPECT_EQ(pictures.back().width, 1360);
+  EXPECT_EQ(pictures.back().height, 768);
+  // Stopped means stopped: nothing more arrives.
+  EXPECT_EQ(source->CapturedFrames(), frames);
+}
+
+}  // namespace
+}  // namespace chat_capture
