@@ -1,119 +1,61 @@
-// The support library: application information, a file logger, the
-// configuration store, time and digest utilities. Reached through the global
-// CD after InitTessel. Every part is safe from any thread.
+// The support layer: application information, file logger, configuration
+// store, time and digest utilities behind one process-wide object, CD.
+// InitTessel creates CD once, first of all; every member is safe from any
+// thread afterwards.
 #pragma once
 
-#include <cstdarg>
-#include <cstdint>
-#include <map>
-#include <mutex>
 #include <string>
+
+#include "tessel/app_info.h"
+#include "tessel/config_store.h"
+#include "tessel/digest.h"
+#include "tessel/logger.h"
+#include "tessel/time_util.h"
+#include "tessel/value.h"
 
 namespace tsl {
 
-// A text value with a fallback for "not present".
-class Value {
- public:
-  Value() = default;
-  explicit Value(const std::string& text) : text_(text), present_(true) {}
-  std::string toStdString(const std::string& def = std::string()) const {
-    return present_ ? text_ : def;
-  }
+// Where one application keeps its files.
+struct Paths {
+  std::string config_file;   // the configuration store
+  std::string presets_file;  // values preset by the installation (read only)
+  std::string log_file;      // the rotating log
 
- private:
-  std::string text_;
-  bool present_ = false;
-};
-
-class AppInfo {
- public:
-  void setVersion(const std::string& v);
-  void setBuildDate(const std::string& v);
-  void setWebAddress(const std::string& v);
-  void setAppName(const std::string& v);
-  std::string getVersion() const;
-  std::string getBuildDate() const;
-  std::string getWebAddress() const;
-  std::string getAppName() const;
-  // Preset values (e.g. "global_machineid") come from the environment
-  // variable QNCHAT_<KEY in upper case>; absent keys give def.
-  Value getValue(const std::string& key, const Value& def, int flags = 0) const;
-
- private:
-  mutable std::mutex mutex_;
-  std::map<std::string, std::string> values_;  // guarded by mutex_
-};
-
-// Levels: 1 fatal, 2 error, 3 warning, 4 info, 5 debug.
-class Logger {
- public:
-  void write(int level, const char* tag, const char* format, ...)
-      __attribute__((format(printf, 4, 5)));
-  void vwrite(int level, const char* tag, const char* format, va_list args);
-};
-
-// Key-value text store kept in one file; Flush writes a temporary file and
-// renames it over the store, so a crash never leaves it half written.
-class ConfigStore {
- public:
-  explicit ConfigStore(const std::string& path);
-  bool getText(const std::string& key, std::string* out) const;
-  bool setText(const std::string& key, const std::string& value);
-  bool flush();
-  const std::string& path() const { return path_; }
-
- private:
-  void Load();
-
-  std::string path_;
-  mutable std::mutex mutex_;
-  std::map<std::string, std::string> values_;  // guarded by mutex_
-};
-
-class TimeUtil {
- public:
-  std::string formatNow(const char* pattern) const;
-  int64_t nowMicros() const;
-};
-
-class Digest {
- public:
-  // SHA-256, 64 lower-case hex digits.
-  std::string digest(const std::string& text) const;
-  // AES-128-CBC with a random IV, Base64 of IV + cipher text. Keys are 16
-  // characters; anything else yields an empty result.
-  std::string encrypt(const std::string& plain, const std::string& key) const;
-  std::string decrypt(const std::string& cipher, const std::string& key) const;
+  // <config dir>/<app>/config.json, <config dir>/<app>/presets.json and
+  // <data dir>/<app>/log/<app>.log, after the XDG rules.
+  static Paths ForApp(const std::string& app);
 };
 
 class Interface {
  public:
-  Interface(const std::string& config_path, const std::string& log_path);
+  explicit Interface(const Paths& paths);
+  Interface(const Interface&) = delete;
+  Interface& operator=(const Interface&) = delete;
+
   AppInfo* appInfo() { return &app_info_; }
   Logger* logger() { return &logger_; }
   ConfigStore* config() { return &config_; }
   TimeUtil* time() { return &time_; }
   Digest* digest() { return &digest_; }
-  const std::string& logPath() const { return log_path_; }
+  const Paths& paths() const { return paths_; }
 
  private:
-  AppInfo app_info_;
+  Paths paths_;
   Logger logger_;
+  AppInfo app_info_;
   ConfigStore config_;
   TimeUtil time_;
   Digest digest_;
-  std::string log_path_;
 };
 
-// Creates CD. The store lives under $XDG_CONFIG_HOME/QNChat (default
-// ~/.config), the log under $XDG_DATA_HOME/QNChat (default ~/.local/share).
+// Creates CD for the program named by argv[0] (its last path component).
+// A second call keeps the first object. Returns 0.
 int InitTessel(int argc, char** argv);
+// Persists the configuration store and the log. CD stays valid, so threads
+// that still log during process exit do not touch freed memory.
 void UninitTessel();
-
-// The user's configuration and data directories for the program.
-std::string ConfigDir();
-std::string DataDir();
 
 }  // namespace tsl
 
+// Set by tsl::InitTessel; null before.
 extern tsl::Interface* CD;
