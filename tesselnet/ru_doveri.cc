@@ -47,7 +47,7 @@ QNResponse Finish(CURL* curl, CURLcode code, const char* error_text, std::string
   long http = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &http);
   response.status = static_cast<int>(http);
-  response.body = std::move(body);
+  response.body = http > 0 ? std::move(body) : std::string("no HTTP answer");
   return response;
 }
 
