@@ -1,0 +1,227 @@
+#include "chat_http/http_server_impl.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "chat_base/segment_buffer.h"
+#include "chat_base/stream.h"
+#include "chat_http/http_test_util.h"
+
+namespace chat_http {
+namespace {
+
+using http_test::Exchange;
+using http_test::Get;
+
+std::unique_ptr<chat_base::Stream> TextBody(const std::string& text) {
+  auto buffer = std::make_unique<chat_base::SegmentBuffer>();
+  buffer->Append(text.data(), static_cast<uint32_t>(text.size()));
+  return std::make_unique<chat_base::BufferStream>(std::move(buffer));
+}
+
+// A server on 127.0.0.1 and a port of the system's choosing.
+class HttpServerTest : public ::testing::Test {
+ protected:
+  void StartServer() {
+    ASSERT_TRUE(server_->Listen("127.0.0.1", 0));
+    port_ = server_->GetPort();
+    ASSERT_GT(port_, 0);
+  }
+
+  chat_base::RefPtr<HttpServerImpl> server_ = chat_base::MakeRefCounted<HttpServerImpl>();
+  int port_ = 0;
+};
+
+TEST_F(HttpServerTest, StatusLinesAndHeaderOrderAreExact) {
+  server_->AddHandler("/([a-z]+)", [](const HttpRequest& request, HttpResponse& response) {
+    response.status = 200;
+    response.reason = "OK";
+    response.AddHeader("Content-Type", "text/plain");
+    const std::string text = "hello " + request.MatchText(1);
+    response.AddHeader("Content-Length", std::to_string(text.size()));
+    response.body = TextBody(text);
+  });
+  StartServer();
+
+  auto ok = Exchange(port_, Get("/abc"));
+  EXPECT_TRUE(ok.ended);
+  EXPECT_EQ(ok.data,
+            "HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Type: text/plain\r\n"
+            "Server: QNChat\r\n\r\nhello abc");
+
+  auto not_found = Exchange(port_, Get("/abc?x=1"));
+  EXPECT_EQ(not_found.data,
+            "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nServer: QNChat\r\n\r\n");
+
+  const std::string not_allowed =
+      "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\nContent-Type: text/plain\r\n"
+      "Server: QNChat\r\n\r\n";
+  EXPECT_EQ(Exchange(port_, "POST /abc HTTP/1.1\r\nContent-Length: 3\r\n\r\nxyz").data,
+            not_allowed);
+  EXPECT_EQ(Exchange(port_, "HEAD /abc HTTP/1.1\r\n\r\n").data, not_allowed);
+
+  // curl as an independent client sees the same status and body.
+  const std::string url = "http://127.0.0.1:" + std::to_string(port_);
+  EXPECT_EQ(http_test::RunCommand("curl -s -w ' %{http_code}' " + url + "/xyz"), "hello xyz 200");
+  EXPECT_EQ(http_test::RunCommand("curl -s -o /dev/null -w '%{http_code}' " + url + "/x/y"), "404");
+  EXPECT_EQ(http_test::RunCommand("curl -s -o /dev/null -w '%{http_code}' -X DELETE " + url + "/x"),
+            "405");
+}
+
+TEST_F(HttpServerTest, UrlMustMatchWholeAndFirstHandlerWins) {
+  std::atomic<int> first{0}, second{0};
+  std::string group;  // written on the server thread before the response
+  server_->AddHandler("/([a-z]+)", [&](const HttpRequest& request, HttpResponse& response) {
+    ++first;
+    group = request.MatchText(1);
+    response.status = 204;
+    response.reason = "No Content";
+  });
+  server_->AddHandler("/(.*)", [&](const HttpRequest&, HttpResponse& response) {
+    ++second;
+    response.status = 200;
+    response.reason = "OK";
+    response.AddHeader("Content-Length", "0");
+  });
+  StartServer();
+
+  EXPECT_EQ(Exchange(port_, Get("/abc")).data.substr(0, 16), "HTTP/1.1 204 No ");
+  EXPECT_EQ(group, "abc");
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 0);
+
+  // Substrings and upper case miss the first pattern and fall to the second.
+  for (const char* path : {"/abc?x=1", "/ABC", "/abc/", "/abc%20"}) {
+    EXPECT_EQ(Exchange(port_, Get(path)).data.substr(0, 15), "HTTP/1.1 200 OK") << path;
+  }
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 4);
+}
+
+TEST_F(HttpServerTest, ListenTwiceFailsAndBoundPortIsRefused) {
+  StartServer();
+  EXPECT_FALSE(server_->Listen("127.0.0.1", 0));
+  auto other = chat_base::MakeRefCounted<HttpServerImpl>();
+  EXPECT_FALSE(other->Listen("127.0.0.1", port_));
+  EXPECT_FALSE(other->Listen("127.0.0.1", 0));  // the failed acceptor stays
+}
+
+TEST_F(HttpServerTest, OneRequestPerConnection) {
+  server_->AddHandler("/([a-z]+)", [](const HttpRequest& request, HttpResponse& response) {
+    response.status = 200;
+    response.reason = "OK";
+    const std::string text(request.MatchText(1) == "big" ? 4 << 20 : 3, 'x');
+    response.AddHeader("Content-Length", std::to_string(text.size()));
+    response.body = TextBody(text);
+  });
+  StartServer();
+
+  // Two requests in one segment: the first is answered, the second is not,
+  // and the connection closes after the first response.
+  auto both = Exchange(port_, Get("/one") + Get("/two"));
+  EXPECT_TRUE(both.ended);
+  EXPECT_EQ(both.data, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nServer: QNChat\r\n\r\nxxx");
+
+  // A second request sent while a large response is still being written
+  // ends the connection before the response is complete.
+  const int fd = http_test::ConnectLoopback(port_);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(http_test::SendAll(fd, Get("/big")));
+  ASSERT_TRUE(http_test::WaitReadable(fd));
+  ASSERT_TRUE(http_test::SendAll(fd, Get("/two")));
+  auto cut = http_test::ReadToEnd(fd);
+  close(fd);
+  EXPECT_TRUE(cut.ended);
+  EXPECT_LT(cut.data.size(), size_t{4 << 20});
+}
+
+TEST_F(HttpServerTest, UnparseableInputIsClosedAtTheCap) {
+  StartServer();
+  // Garbage is never answered; the connection closes once 1024 bytes wait.
+  const int fd = http_test::ConnectLoopback(port_);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(http_test::SendAll(fd, "\x01garbage"));
+  ASSERT_TRUE(http_test::SendAll(fd, std::string(1100, 'z')));
+  auto r = http_test::ReadToEnd(fd);
+  close(fd);
+  EXPECT_TRUE(r.ended);
+  EXPECT_EQ(r.data, "");
+
+  // A valid head longer than the cap is fine: the parser consumes it.
+  const std::string head =
+      "GET /nothing HTTP/1.1\r\nX-Long: " + std::string(5000, 'a') + "\r\n\r\n";
+  EXPECT_EQ(Exchange(port_, head).data.substr(0, 22), "HTTP/1.1 404 Not Found");
+}
+
+TEST_F(HttpServerTest, VeryLongUrlGetsNotFoundInsteadOfCrashing) {
+  server_->AddHandler("/([a-z]+)", [](const HttpRequest&, HttpResponse& response) {
+    response.status = 200;
+    response.reason = "OK";
+  });
+  StartServer();
+  auto r = Exchange(port_, Get("/" + std::string(70000, 'a')));
+  EXPECT_EQ(r.data.substr(0, 22), "HTTP/1.1 404 Not Found");
+}
+
+TEST_F(HttpServerTest, IdleConnectionIsClosedButSlowTransferIsNot) {
+  server_->SetIdleTimeoutMs(300);
+  // "/file" is 2 MiB, "/huge" 32 MiB: more than the socket buffers hold.
+  auto size_of = [](const std::string& name) -> size_t {
+    return name == "huge" ? 32 << 20 : 2 << 20;
+  };
+  server_->AddHandler("/([a-z]+)", [size_of](const HttpRequest& request, HttpResponse& response) {
+    const size_t size = size_of(request.MatchText(1));
+    response.status = 200;
+    response.reason = "OK";
+    response.AddHeader("Content-Length", std::to_string(size));
+    response.body = TextBody(std::string(size, 'q'));
+  });
+  const size_t file_total =
+      std::string("HTTP/1.1 200 OK\r\nContent-Length: 2097152\r\nServer: QNChat\r\n\r\n").size() +
+      (2 << 20);
+  StartServer();
+
+  // Connects and sends nothing: closed by the server without any byte.
+  const int idle = http_test::ConnectLoopback(port_);
+  ASSERT_GE(idle, 0);
+  auto closed = http_test::ReadToEnd(idle, 10000);
+  close(idle);
+  EXPECT_TRUE(closed.ended);
+  EXPECT_EQ(closed.data, "");
+
+  // Reads a little at a time for several idle periods; must get everything.
+  const int slow = http_test::ConnectLoopback(port_, 16384);
+  ASSERT_GE(slow, 0);
+  ASSERT_TRUE(http_test::SendAll(slow, Get("/file")));
+  std::string got;
+  char buf[16384];
+  const uint64_t start = chat_net::NowMs();
+  while (http_test::WaitReadable(slow, 10000)) {
+    const ssize_t n = recv(slow, buf, sizeof(buf), 0);
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+    usleep(10000);  // pacing the reader, not waiting for an event
+  }
+  close(slow);
+  EXPECT_GT(chat_net::NowMs() - start, 600u) << "reader was not slower than the idle limit";
+  EXPECT_EQ(got.size(), file_total);
+
+  // Requests and then stops reading: that connection ends, the next is served.
+  const int stalled = http_test::ConnectLoopback(port_, 4096);
+  ASSERT_GE(stalled, 0);
+  ASSERT_TRUE(http_test::SendAll(stalled, Get("/huge")));
+  ASSERT_TRUE(http_test::WaitReadable(stalled));
+  EXPECT_EQ(Exchange(port_, Get("/file")).data.size(), file_total);
+  // Stay stalled for several idle limits: the time-out is what is tested.
+  usleep(1500 * 1000);
+  auto rest = http_test::ReadToEnd(stalled);
+  close(stalled);
+  EXPECT_TRUE(rest.ended);
+  EXPECT_LT(rest.data.size(), size_t{32 << 20});
+}
+
+}  // namespace
+}  // namespace chat_http
