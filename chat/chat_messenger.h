@@ -1,0 +1,84 @@
+// The message engine of the chat core: numbers every message, queues what the
+// send operations build, feeds the send pump with announcements, queued
+// messages and retransmissions, and handles every received message.
+// Owned by ChatPeerImpl. Send operations and SetBusinessInfo may be called
+// from any thread; NextOutgoing, Dispatch and ResetEntryAnnouncements run on
+// the network thread only. The lock is never held across observer or peer
+// list calls.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+
+#include "chat/chat_message.h"
+#include "chat/chat_peer.h"
+#include "chat/chat_peer_list.h"
+#include "chat_base/ref_ptr.h"
+
+namespace chat {
+
+class ChatMessenger {
+ public:
+  static constexpr unsigned kAnnouncements = 3;
+  static constexpr int64_t kAnnounceSpacingMs = 500;
+  static constexpr int64_t kRetransmitAfterMs = 1000;
+  static constexpr int32_t kMaxRetransmissions = 4;
+
+  // Loads the sequence counter from the "sequence" setting.
+  ChatMessenger(const std::string& nickName, const std::string& hostName, const std::string& uuid,
+                chat_base::RefPtr<ChatPeerList> peers, ChatObserver* observer);
+  // Saves the sequence counter.
+  ~ChatMessenger();
+
+  ChatMessage MakeMessage(int32_t command);
+  ChatMessage MakeExit();
+  void ResetEntryAnnouncements();
+  void SetBusinessInfo(const ChatBusinessInfo& card);
+
+  // Each returns the seq of the queued message, or -1 for an unknown peer.
+  int64_t SendText(const std::string& text, const std::string& hostName, const std::string& uuid);
+  int64_t SendFile(const std::string& uri, const std::string& fileName, int32_t port,
+                   const std::string& hostName, const std::string& uuid);
+  int64_t RequestBusinessInfo(const std::string& hostName, const std::string& uuid);
+  int64_t SendShareScreen(const std::string& path, int32_t port, const std::string& hostName,
+                          const std::string& uuid);
+  int64_t CloseMediaSession(const std::string& path, const std::string& hostName,
+                            const std::string& uuid);
+  int64_t Ping(const std::string& hostName, const std::string& uuid);
+  int64_t Recall(int64_t seq, const std::string& hostName, const std::string& uuid);
+
+  // Fills out with the next message to hand to the transports.
+  bool NextOutgoing(ChatMessage& out);
+  void Dispatch(const ChatMessage& message, const std::string& local, const std::string& remote);
+
+  // For tests: the last seq handed out.
+  int64_t LastSeq();
+
+ private:
+  // Builds and queues a message to the first route of the peer; -1 when unknown.
+  template <typename Fill>
+  int64_t Queue(int32_t command, const std::string& hostName, const std::string& uuid, Fill fill);
+  void Answer(const ChatMessage& received, int32_t command, const std::string& remote);
+  void FillCard(ChatMessage* message);
+  bool RemoveAwaited(int64_t refSeq, ChatMessage* removed);
+  bool IsSelf(const ChatMessage& message) const;
+
+  const std::string nickName_;
+  const std::string hostName_;
+  const std::string uuid_;
+  chat_base::RefPtr<ChatPeerList> peers_;
+  ChatObserver* observer_;
+  int64_t entryTime_ = 0;
+  unsigned entrySent_ = 0;
+  ChatBusinessInfo card_;
+  int64_t cardTime_ = 0;
+  unsigned cardSent_ = 0;
+  std::list<ChatMessage> outgoing_;
+  std::recursive_mutex lock_;
+  std::list<ChatMessage> awaiting_;
+  int64_t sequence_ = 0;
+};
+
+}  // namespace chat

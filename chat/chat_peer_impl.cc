@@ -1,0 +1,222 @@
+#include "chat/chat_peer_impl.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+#include "chat_net/ip_address.h"
+#include "chat_net/socket_address.h"
+#include "main/base/log.h"
+
+namespace chat {
+
+namespace {
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The description the system keeps for an interface, where it has one.
+std::string InterfaceDescription(const std::string& name) {
+  std::ifstream in("/sys/class/net/" + name + "/ifalias");
+  std::string text;
+  std::getline(in, text);
+  return text;
+}
+
+}  // namespace
+
+bool IsFilteredAdapterName(const std::string& text) {
+  std::string lower = Lower(text);
+  return lower.find("vmware") != std::string::npos || lower.find("virtual") != std::string::npos ||
+         lower.find("hyper-v") != std::string::npos;
+}
+
+std::set<std::string> UsableLocalAddresses() {
+  std::set<std::string> result;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0 || !list) return result;
+  std::set<std::string> seen;
+  for (ifaddrs* it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !it->ifa_name) continue;
+    std::string name = it->ifa_name;
+    // Only the first IPv4 address of each interface counts.
+    if (!seen.insert(name).second) continue;
+    if (!(it->ifa_flags & IFF_UP)) continue;
+    if (it->ifa_flags & (IFF_LOOPBACK | IFF_POINTOPOINT)) continue;
+    if (IsFilteredAdapterName(name) || IsFilteredAdapterName(InterfaceDescription(name))) continue;
+    chat_net::IpAddress address;
+    address.SetNetworkOrder(reinterpret_cast<sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr);
+    std::string text = address.ToString();
+    if (text.empty() || text == "0.0.0.0" || text == "127.0.0.1") continue;
+    result.insert(text);
+  }
+  freeifaddrs(list);
+  return result;
+}
+
+ChatPeerImpl::ChatPeerImpl(const std::string& nickName, const std::string& hostName,
+                           const std::string& uuid, ChatObserver* observer)
+    : peers_(chat_base::MakeRefCounted<ChatPeerList>(observer)),
+      messenger_(std::make_unique<ChatMessenger>(nickName, hostName, uuid, peers_, observer)) {}
+
+ChatPeerImpl::~ChatPeerImpl() {
+  Stop();
+  transports_.clear();
+  // The screen source, media server, file server and file URI manager are
+  // released here, in that order, once they exist.
+  if (loop_) {
+    if (sendTimer_) loop_->RemoveTimer(sendTimer_.get());
+    if (addressTimer_) loop_->RemoveTimer(addressTimer_.get());
+  }
+  sendTimer_ = nullptr;
+  addressTimer_ = nullptr;
+  if (selector_) selector_->RemoveAllChannels();
+  selector_ = nullptr;
+  loop_.reset();
+  messenger_.reset();
+  peers_ = nullptr;
+}
+
+void ChatPeerImpl::SetBusinessInfo(const ChatBusinessInfo& info) {
+  messenger_->SetBusinessInfo(info);
+}
+
+bool ChatPeerImpl::Start() {
+  if (started_) return false;
+  started_ = true;
+  // The file server and the media server are brought up here, before the
+  // network thread, once they exist.
+  selector_ = chat_base::MakeRefCounted<chat_net::Selector>();
+  loop_ = chat_net::EventLoop::Create(selector_);
+  sendTimer_ = chat_base::MakeRefCounted<chat_net::Timer>(kSendIntervalMs, this, true);
+  addressTimer_ = chat_base::MakeRefCounted<chat_net::Timer>(kAddressIntervalMs, this, true);
+  loop_->AddTimer(sendTimer_);
+  loop_->AddTimer(addressTimer_);
+  chat_base::Thread::Start();
+  LogMessage(30, "ChatPeer start success");
+  return true;
+}
+
+int64_t ChatPeerImpl::SendText(const std::string& text, const std::string& hostName,
+                               const std::string& uuid) {
+  return messenger_->SendText(text, hostName, uuid);
+}
+
+int64_t ChatPeerImpl::SendFile(const std::string&, const std::string&, const std::string&) {
+  return -1;
+}
+
+int64_t ChatPeerImpl::RequestBusinessInfo(const std::string& hostName, const std::string& uuid) {
+  return messenger_->RequestBusinessInfo(hostName, uuid);
+}
+
+int64_t ChatPeerImpl::ShareScreen(const std::string&, const std::string&) { return -1; }
+
+int64_t ChatPeerImpl::CloseShareScreen() { return -1; }
+
+int64_t ChatPeerImpl::Ping(const std::string& hostName, const std::string& uuid) {
+  return messenger_->Ping(hostName, uuid);
+}
+
+int64_t ChatPeerImpl::Recall(int64_t seq, const std::string& hostName, const std::string& uuid) {
+  return messenger_->Recall(seq, hostName, uuid);
+}
+
+void ChatPeerImpl::OnReceive(const ChatMessage& message, const std::string& local,
+                             const std::string& remote) {
+  messenger_->Dispatch(message, local, remote);
+}
+
+bool ChatPeerImpl::AddChannel(chat_base::RefPtr<chat_net::Channel> channel) {
+  if (selector_) selector_->AddChannel(channel);
+  return true;
+}
+
+void ChatPeerImpl::RemoveChannel(chat_net::Channel* channel) {
+  if (selector_) selector_->RemoveChannel(channel);
+}
+
+void ChatPeerImpl::OnTimer(chat_net::Timer* timer) {
+  if (timer == sendTimer_.get()) {
+    PumpOutgoing();
+  } else if (timer == addressTimer_.get()) {
+    RefreshTransports();
+  }
+}
+
+void ChatPeerImpl::PumpOutgoing() {
+  ChatMessage message;
+  while (messenger_->NextOutgoing(message)) {
+    for (auto& transport : transports_) {
+      if (message.source.empty() || transport->GetLocalAddress().ToString() == message.source) {
+        transport->Send(message);
+      }
+    }
+  }
+}
+
+void ChatPeerImpl::Stop() {
+  if (loop_) loop_->Quit();
+  chat_base::Thread::Stop();
+}
+
+void ChatPeerImpl::Run() {
+  RefreshTransports();
+  loop_->Run();
+  ChatMessage exit = messenger_->MakeExit();
+  for (auto& transport : transports_) {
+    transport->Send(exit);
+    transport->Close();
+  }
+}
+
+void ChatPeerImpl::RefreshTransports() {
+  std::set<std::string> addresses = UsableLocalAddresses();
+  bool changed = false;
+  for (auto it = transports_.begin(); it != transports_.end();) {
+    std::string text = (*it)->GetLocalAddress().ToString();
+    if (addresses.erase(text) > 0) {
+      ++it;
+      continue;
+    }
+    ChatMessage exit = messenger_->MakeExit();
+    (*it)->Send(exit);
+    (*it)->Close();
+    LogMessage(30, "unbind transport %s", text.c_str());
+    std::vector<chat_net::Channel*> channels;
+    (*it)->GetChannels(&channels);
+    for (auto* channel : channels) RemoveChannel(channel);
+    it = transports_.erase(it);
+    changed = true;
+  }
+  if (!addresses.empty()) changed = true;
+  for (const auto& text : addresses) {
+    auto transport =
+        ChatTransportWrapper::Create(chat_net::SocketAddress(text, kChatUdpPort), this);
+    if (!transport) continue;
+    LogMessage(30, "bind transport %s", text.c_str());
+    std::vector<chat_net::Channel*> channels;
+    transport->GetChannels(&channels);
+    for (auto* channel : channels) AddChannel(chat_base::RefPtr<chat_net::Channel>(channel));
+    transports_.push_back(std::move(transport));
+  }
+  if (changed) {
+    ChatMessage exit = messenger_->MakeExit();
+    for (auto& transport : transports_) transport->Send(exit);
+    messenger_->ResetEntryAnnouncements();
+  }
+}
+
+chat_base::RefPtr<ChatPeer> CreateChatPeer(const std::string& nickName, const std::string& hostName,
+                                           const std::string& uuid, ChatObserver* observer) {
+  return chat_base::RefPtr<ChatPeer>(new ChatPeerImpl(nickName, hostName, uuid, observer));
+}
+
+}  // namespace chat

@@ -1,0 +1,82 @@
+// The running chat core behind ChatPeer: owns the network thread with its
+// event loop, one transport pair per usable local IPv4 address, the send and
+// address timers, the peer list and the messenger. ChatPeer operations may be
+// called from any thread; transports, timers and the selector are touched
+// only on the network thread once Start has run.
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "chat/chat_messenger.h"
+#include "chat/chat_peer.h"
+#include "chat/chat_peer_list.h"
+#include "chat/chat_transport_wrapper.h"
+#include "chat_base/thread.h"
+#include "chat_net/event_loop.h"
+#include "chat_net/selector.h"
+#include "chat_net/timer.h"
+
+namespace chat {
+
+// Usable local addresses: the first IPv4 address of every interface that is
+// up, without loop-back, unset, point-to-point and virtual ones.
+std::set<std::string> UsableLocalAddresses();
+// True when an interface name or description marks a virtual adapter.
+bool IsFilteredAdapterName(const std::string& text);
+
+class ChatPeerImpl : public ChatPeer,
+                     public chat_base::Thread,
+                     public ChatTransportObserver,
+                     public chat_net::TimerObserver {
+ public:
+  static constexpr int64_t kSendIntervalMs = 500;
+  static constexpr int64_t kAddressIntervalMs = 3000;
+
+  ChatPeerImpl(const std::string& nickName, const std::string& hostName, const std::string& uuid,
+               ChatObserver* observer);
+  // Stops the thread (EXIT goes out), then releases everything in order.
+  ~ChatPeerImpl() override;
+
+  void SetBusinessInfo(const ChatBusinessInfo& info) override;
+  bool Start() override;
+  int64_t SendText(const std::string& text, const std::string& hostName,
+                   const std::string& uuid) override;
+  int64_t SendFile(const std::string& path, const std::string& hostName,
+                   const std::string& uuid) override;
+  int64_t RequestBusinessInfo(const std::string& hostName, const std::string& uuid) override;
+  int64_t ShareScreen(const std::string& hostName, const std::string& uuid) override;
+  int64_t CloseShareScreen() override;
+  int64_t Ping(const std::string& hostName, const std::string& uuid) override;
+  int64_t Recall(int64_t seq, const std::string& hostName, const std::string& uuid) override;
+
+  void OnReceive(const ChatMessage& message, const std::string& local,
+                 const std::string& remote) override;
+  bool AddChannel(chat_base::RefPtr<chat_net::Channel> channel) override;
+  void RemoveChannel(chat_net::Channel* channel) override;
+
+  void OnTimer(chat_net::Timer* timer) override;
+
+  void Stop() override;
+  void Run() override;
+
+  ChatPeerList* peer_list() { return peers_.get(); }
+
+ private:
+  void RefreshTransports();
+  void PumpOutgoing();
+
+  chat_base::RefPtr<ChatPeerList> peers_;
+  std::unique_ptr<ChatMessenger> messenger_;
+  std::unique_ptr<chat_net::EventLoop> loop_;
+  chat_base::RefPtr<chat_net::Selector> selector_;
+  chat_base::RefPtr<chat_net::Timer> sendTimer_;
+  chat_base::RefPtr<chat_net::Timer> addressTimer_;
+  // The file and media server fields join here once those servers exist.
+  std::vector<std::unique_ptr<ChatTransportWrapper>> transports_;
+  bool started_ = false;
+};
+
+}  // namespace chat
