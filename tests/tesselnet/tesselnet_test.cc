@@ -1,6 +1,7 @@
 // The HTTP client against a tiny server on 127.0.0.1 that answers each
 // connection with a canned reply.
-#include "tesselnet/tesselnet.h"
+#include "tesselnet/md5.h"
+#include "tesselnet/ru_doveri.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -48,40 +49,54 @@ class CannedServer {
   std::thread thread_;
 };
 
-size_t Collect(const void* data, size_t size, size_t count, void* context) {
-  static_cast<std::string*>(context)->append(static_cast<const char*>(data), size * count);
-  return count;
-}
+// Downloads into a string, remembering the last progress report.
+struct Collector {
+  Collector() {
+    cb.user = this;
+    cb.write = [](const void* data, size_t size, size_t count,
+                  RU_Doveri::VUDod::DownCb* cb) -> size_t {
+      static_cast<Collector*>(cb->user)->body.append(static_cast<const char*>(data), size * count);
+      return count;
+    };
+    cb.progress = [](RU_Doveri::VUDod::DownCb* cb, double total, double received) {
+      auto* self = static_cast<Collector*>(cb->user);
+      self->last_total = static_cast<int64_t>(total);
+      self->last_received = static_cast<int64_t>(received);
+    };
+  }
+  RU_Doveri::QNResponse Get(const std::string& url) {
+    return RU_Doveri::VUDod::downLoad(url, cb, 0, 0);
+  }
+  RU_Doveri::VUDod::DownCb cb;
+  std::string body;
+  int64_t last_total = 0;
+  int64_t last_received = 0;
+};
 
 TEST(VUDodTest, DownloadStreamsTheWholeBodyWithProgress) {
   const std::string body(100000, 'q');
   CannedServer server("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body);
-  std::string received;
-  int64_t last_total = 0, last_received = 0;
-  auto response = RU_Doveri::VUDod::downLoad(server.Url(), Collect, &received, 0,
-                                             [&](int64_t total, int64_t got) {
-                                               last_total = total;
-                                               last_received = got;
-                                             });
+  Collector collector;
+  auto response = collector.Get(server.Url());
   EXPECT_EQ(200, response.status);
-  EXPECT_EQ(body, received);
-  EXPECT_EQ(100000, last_total);
-  EXPECT_EQ(100000, last_received);
+  EXPECT_EQ(body, collector.body);
+  EXPECT_EQ(100000, collector.last_total);
+  EXPECT_EQ(100000, collector.last_received);
 }
 
 TEST(VUDodTest, NotFoundIsAFailureCarryingItsBody) {
   CannedServer server("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno file!\n");
-  std::string received;
-  auto response = RU_Doveri::VUDod::downLoad(server.Url(), Collect, &received, 0, 0);
+  Collector collector;
+  auto response = collector.Get(server.Url());
   EXPECT_EQ(404, response.status);
   EXPECT_EQ("no file!\n", response.body);
-  EXPECT_EQ("", received);
+  EXPECT_EQ("", collector.body);
 }
 
 TEST(VUDodTest, BodyCutShortIsNeverReportedAs200) {
   CannedServer server("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly a little");
-  std::string received;
-  auto response = RU_Doveri::VUDod::downLoad(server.Url(), Collect, &received, 0, 0);
+  Collector collector;
+  auto response = collector.Get(server.Url());
   EXPECT_LE(response.status, 0);
   EXPECT_FALSE(response.body.empty());
 }
@@ -92,9 +107,8 @@ TEST(VUDodTest, RefusedConnectionIsNeverReportedAs200) {
     CannedServer probe("");
     port = std::stoi(probe.Url().substr(17, 5));
   }
-  std::string received;
-  auto response = RU_Doveri::VUDod::downLoad(
-      "http://127.0.0.1:" + std::to_string(port) + "/x", Collect, &received, 0, 0);
+  Collector collector;
+  auto response = collector.Get("http://127.0.0.1:" + std::to_string(port) + "/x");
   EXPECT_LE(response.status, 0);
   EXPECT_FALSE(response.body.empty());
 }
