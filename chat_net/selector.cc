@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <thread>
-#include <unordered_map>
 
 namespace chat_net {
 
@@ -26,46 +25,39 @@ void Selector::Poll(int timeout_ms) {
     if (timeout_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
     return;
   }
-  // A handler of a nested call could reuse snapshot_; take it locally.
+  // The snapshot's storage is kept in snapshot_ between passes.
   std::vector<chat_base::RefPtr<Channel>> snapshot;
   snapshot.swap(snapshot_);
   snapshot.assign(channels_.begin(), channels_.end());
   fds_.clear();
   slot_.assign(snapshot.size(), -1);
-
-  // One pollfd per distinct descriptor, as a descriptor sits once in a set.
-  std::unordered_map<int, int> index_of_fd;
   for (size_t i = 0; i < snapshot.size(); ++i) {
     const int fd = snapshot[i]->GetFd();
     const int wanted = snapshot[i]->GetEvents();
-    if (fd < 0) continue;
     short events = 0;
     if (wanted & kEventRead) events |= POLLIN;
     if (wanted & kEventWrite) events |= POLLOUT;
     if (wanted & kEventError) events |= POLLPRI;
-    if (events == 0) continue;
-    auto found = index_of_fd.find(fd);
-    if (found == index_of_fd.end()) {
-      index_of_fd.emplace(fd, static_cast<int>(fds_.size()));
-      fds_.push_back(pollfd{fd, events, 0});
-    } else {
-      fds_[found->second].events |= events;
-    }
+    if (fd < 0 || events == 0) continue;
+    // poll() reports each entry on its own, so a descriptor that two
+    // channels share simply appears twice.
+    slot_[i] = static_cast<int>(fds_.size());
+    fds_.push_back(pollfd{fd, events, 0});
   }
 
-  const int ready = fds_.empty() ? 0 : ::poll(fds_.data(), fds_.size(), timeout_ms);
-  if (fds_.empty() && timeout_ms > 0)
+  int ready = 0;
+  if (!fds_.empty())
+    ready = ::poll(fds_.data(), fds_.size(), timeout_ms);
+  else if (timeout_ms > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
 
   if (ready > 0) {
     for (size_t i = 0; i < snapshot.size(); ++i) {
-      Channel* channel = snapshot[i].get();
-      const int fd = channel->GetFd();
-      const int wanted = channel->GetEvents();
       int mask = 0;
-      auto found = fd < 0 ? index_of_fd.end() : index_of_fd.find(fd);
-      if (found != index_of_fd.end()) {
-        const short revents = fds_[found->second].revents;
+      // A channel whose socket a handler closed earlier in this pass gets 0.
+      if (slot_[i] >= 0 && snapshot[i]->GetFd() == fds_[slot_[i]].fd) {
+        const short revents = fds_[slot_[i]].revents;
+        const int wanted = snapshot[i]->GetEvents();
         // Streams ask for the exception bit: an error or a hang-up (a failed
         // connect, a reset) goes there. Datagram sockets do not ask for it, so
         // for them an error counts as readable and RecvFrom collects it. An
@@ -74,7 +66,7 @@ void Selector::Poll(int timeout_ms) {
         if ((wanted & kEventWrite) && (revents & (POLLOUT | POLLERR))) mask |= kEventWrite;
         if ((wanted & kEventError) && (revents & (POLLPRI | POLLERR | POLLHUP))) mask |= kEventError;
       }
-      channel->HandleEvents(mask);
+      snapshot[i]->HandleEvents(mask);
     }
   }
   snapshot.clear();

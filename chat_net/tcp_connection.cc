@@ -2,8 +2,6 @@
 
 #include <sys/socket.h>
 
-#include "chat_base/ref_ptr.h"
-
 namespace chat_net {
 
 TcpConnection::TcpConnection(TcpConnectionObserver* observer)
@@ -41,8 +39,6 @@ SocketAddress TcpConnection::GetRemoteAddress() const {
 }
 
 void TcpConnection::HandleEvents(int events) {
-  // The observer may drop the last outside reference from a callback.
-  chat_base::RefPtr<TcpConnection> keep(this);
   if (events & kEventError) {
     if (observer_) observer_->OnError(GetFd());
     return;
