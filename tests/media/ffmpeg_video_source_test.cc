@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "main/base/log.h"
+#include "support/log_capture.h"
 #include "media/h264_decoder.h"
 
 // libx264 keeps a few option strings when opening the encoder fails (the
@@ -17,39 +18,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libx264.so\n
 namespace chat_rtsp {
 namespace {
 
-std::vector<std::string>* g_lines = nullptr;
-
-void CollectLine(int, const char* format, va_list args, void*) {
-  char line[1024];
-  vsnprintf(line, sizeof(line), format, args);
-  if (g_lines) g_lines->push_back(line);
-}
-
-class LogCapture {
- public:
-  LogCapture() {
-    g_lines = &lines_;
-    SetLogSink(&CollectLine, nullptr);
-  }
-  ~LogCapture() {
-    SetLogSink(nullptr, nullptr);
-    g_lines = nullptr;
-  }
-  bool Has(const std::string& text) const {
-    for (const std::string& line : lines_)
-      if (line == text) return true;
-    return false;
-  }
-  bool HasPrefix(const std::string& prefix) const {
-    for (const std::string& line : lines_)
-      if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size() + 3)
-        return true;
-    return false;
-  }
-
- private:
-  std::vector<std::string> lines_;
-};
+using qnchat_test::LogCapture;
 
 VideoParams Params(int width, int height) { return VideoParams{width, height, 25, 4000000}; }
 

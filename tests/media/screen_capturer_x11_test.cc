@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "main/base/log.h"
+#include "support/log_capture.h"
 #include "media/chat_screen_source.h"
 #include "media/h264_decoder.h"
 #include "media/screen_capturer_x11.h"
@@ -21,33 +22,7 @@
 namespace chat_capture {
 namespace {
 
-std::vector<std::string>* g_lines = nullptr;
-
-void CollectLine(int, const char* format, va_list args, void*) {
-  char line[1024];
-  vsnprintf(line, sizeof(line), format, args);
-  if (g_lines) g_lines->push_back(line);
-}
-
-class LogCapture {
- public:
-  LogCapture() {
-    g_lines = &lines_;
-    SetLogSink(&CollectLine, nullptr);
-  }
-  ~LogCapture() {
-    SetLogSink(nullptr, nullptr);
-    g_lines = nullptr;
-  }
-  int Count(const std::string& text) const {
-    int n = 0;
-    for (const std::string& line : lines_) n += line == text;
-    return n;
-  }
-
- private:
-  std::vector<std::string> lines_;
-};
+using qnchat_test::LogCapture;
 
 // Keeps the frames a capturer hands over.
 class FrameCollector : public DesktopCapturer::Callback {
