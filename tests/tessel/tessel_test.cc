@@ -93,18 +93,23 @@ TEST(TesselTest, InitCreatesStoreAndLogUnderHome) {
   setenv("HOME", home.c_str(), 1);
   unsetenv("XDG_CONFIG_HOME");
   unsetenv("XDG_DATA_HOME");
-  tsl::InitTessel(0, nullptr);
+  char program[] = "/usr/bin/QNChat";
+  char* argv[] = {program, nullptr};
+  tsl::InitTessel(1, argv);
   ASSERT_NE(nullptr, CD);
+  const tsl::Paths paths = CD->paths();
+  EXPECT_EQ(0u, paths.config_file.rfind(home + "/.config/QNChat/", 0)) << paths.config_file;
+  EXPECT_EQ(0u, paths.log_file.rfind(home + "/.local/share/QNChat/", 0)) << paths.log_file;
   CD->appInfo()->setAppName("QNChat");
   EXPECT_EQ("QNChat", CD->appInfo()->getAppName());
   EXPECT_EQ("dflt", CD->appInfo()->getValue("global_machineid", tsl::Value("dflt")).toStdString());
   CD->logger()->write(4, "core", "%s\t%s\n", "0101-00:00:00", "hello log");
   CD->config()->setText("k", "v");
   tsl::UninitTessel();
-  std::ifstream log(home + "/.local/share/QNChat/QNChat.log");
+  std::ifstream log(paths.log_file);
   std::string all((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
   EXPECT_NE(std::string::npos, all.find("[core] 0101-00:00:00\thello log"));
-  tsl::ConfigStore store; store.Load(home + "/.config/QNChat/config.json", nullptr);
+  tsl::ConfigStore store; store.Load(paths.config_file, nullptr);
   std::string value;
   EXPECT_TRUE(store.getText("k", &value));
 }
