@@ -24,8 +24,10 @@ class Thread {
   virtual ~Thread();
 
   // Waits, without a time limit, for the thread to end and forgets it; does
-  // nothing when no thread is held. A call from inside the thread itself
-  // returns at once without waiting (it would wait for itself forever).
+  // nothing when no thread is held. The thread stays held until the wait is
+  // over, so a Start racing with Stop returns false, and a second Stop waits
+  // too. A call from inside the thread itself returns at once without
+  // waiting (it would wait for itself forever).
   virtual void Stop();
 
   // The body of the thread.
@@ -41,9 +43,13 @@ class Thread {
 
  private:
   void StopThread();
+  bool IsCurrent() const;  // true when called on the held thread
 
-  mutable std::mutex mutex_;  // guards thread_ against Start/Stop racing
-  std::thread thread_;        // not joinable while no thread is held
+  std::mutex stop_mutex_;     // held for a whole Stop, so concurrent Stops wait in turn
+  mutable std::mutex mutex_;  // guards thread_ and held_
+  std::thread thread_;        // moved out by the Stop that waits for it
+  bool held_ = false;         // started and not yet stopped
+  std::thread::id id_;        // of the held thread, kept while a Stop waits
 };
 
 }  // namespace chat_base
