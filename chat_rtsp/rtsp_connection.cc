@@ -82,7 +82,8 @@ RtspResponse RtspConnection::HandleRequest(const RtspRequest& request) {
   if (cseq.empty()) return RtspResponse(400);
   RtspResponse response(200);
   if (session_) {
-    response = session_->Handle(request);
+    // A request naming another session must not act on this connection's.
+    RouteToSession(request, false, &response);
   } else {
     auto it = handlers_.find(request.method);
     if (it == handlers_.end() || !it->second(request, &response)) response.status = 501;
