@@ -7,11 +7,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 
 #include "main/base/log.h"
 
 namespace chat_net {
+
+namespace {
+
+// Results are ints, so one call never moves more than INT_MAX bytes; a larger
+// request is served in part, as a stream socket may do anyway.
+size_t ClampLength(size_t length) { return length > INT_MAX ? INT_MAX : length; }
+
+}  // namespace
 
 std::unique_ptr<Socket> Socket::Create(int family, int type) {
   auto socket = std::make_unique<PosixSocket>();
@@ -86,19 +95,19 @@ int PosixSocket::Connect(const SocketAddress& address) {
 
 int PosixSocket::Send(const void* data, size_t length) {
   if (fd_ < 0) return -1;
-  return Result(static_cast<int>(::send(fd_, data, length, MSG_NOSIGNAL)));
+  return Result(static_cast<int>(::send(fd_, data, ClampLength(length), MSG_NOSIGNAL)));
 }
 
 int PosixSocket::SendTo(const void* data, size_t length, const SocketAddress& to) {
   if (fd_ < 0) return -1;
   const sockaddr_in in = to.ToSockAddr();
-  return Result(static_cast<int>(::sendto(fd_, data, length, MSG_NOSIGNAL,
+  return Result(static_cast<int>(::sendto(fd_, data, ClampLength(length), MSG_NOSIGNAL,
                                           reinterpret_cast<const sockaddr*>(&in), sizeof(in))));
 }
 
 int PosixSocket::Recv(void* buffer, size_t capacity) {
   if (fd_ < 0) return -1;
-  return Result(static_cast<int>(::recv(fd_, buffer, capacity, 0)));
+  return Result(static_cast<int>(::recv(fd_, buffer, ClampLength(capacity), 0)));
 }
 
 int PosixSocket::RecvFrom(void* buffer, size_t capacity, SocketAddress* from) {
@@ -106,8 +115,8 @@ int PosixSocket::RecvFrom(void* buffer, size_t capacity, SocketAddress* from) {
   sockaddr_in in;
   std::memset(&in, 0, sizeof(in));
   socklen_t length = sizeof(in);
-  const int rc = Result(static_cast<int>(
-      ::recvfrom(fd_, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&in), &length)));
+  const int rc = Result(static_cast<int>(::recvfrom(fd_, buffer, ClampLength(capacity), 0,
+                                                    reinterpret_cast<sockaddr*>(&in), &length)));
   if (rc < 0) return -1;
   if (from) *from = SocketAddress::FromSockAddr(reinterpret_cast<sockaddr*>(&in));
   return rc;

@@ -44,7 +44,8 @@ void TcpConnection::HandleEvents(int events) {
     return;
   }
   if ((events & kEventWrite) && observer_) observer_->OnWritable(GetFd());
-  if ((events & kEventRead) && observer_) observer_->OnReadable(GetFd());
+  // A connection closed by the write handler has nothing left to read.
+  if ((events & kEventRead) && observer_ && GetFd() >= 0) observer_->OnReadable(GetFd());
 }
 
 }  // namespace chat_net

@@ -1,7 +1,8 @@
 // A stream channel. Owns its socket; calls its observer (not owned) on the
 // loop's thread with the descriptor. An observer that ends the connection
-// inside a callback clears itself with SetObserver(nullptr) first; the
-// connection then makes no further call in that pass.
+// inside a callback clears itself with SetObserver(nullptr) first (or at
+// least closes the connection); the connection then makes no further call in
+// that pass.
 #pragma once
 
 #include <memory>

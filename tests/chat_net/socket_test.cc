@@ -1,11 +1,16 @@
 // Real sockets on 127.0.0.1 only.
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include <gtest/gtest.h>
 
+#include "chat_base/segment_buffer.h"
+#include "chat_base/stream.h"
 #include "chat_net/acceptor.h"
 #include "chat_net/event_loop.h"
 #include "chat_net/selector.h"
@@ -19,7 +24,10 @@ using chat_base::RefPtr;
 using chat_net::SocketAddress;
 
 struct RecordingObserver : chat_net::TcpConnectionObserver {
-  void OnReadable(int) override { ++readable; if (on_readable) on_readable(); }
+  void OnReadable(int) override {
+    ++readable;
+    if (on_readable) on_readable();
+  }
   void OnWritable(int) override { ++writable; }
   void OnError(int) override { ++errors; }
   int readable = 0, writable = 0, errors = 0;
@@ -128,7 +136,10 @@ TEST(TcpConnectionTest, ObserverClearedInsideCallbackIsNotCalledAgainInThatPass)
   ASSERT_TRUE(accepted);
   ASSERT_EQ(1, accepted->Send("x", 1));
   struct Ending : chat_net::TcpConnectionObserver {
-    void OnWritable(int) override { ++writable; connection->SetObserver(nullptr); }
+    void OnWritable(int) override {
+      ++writable;
+      connection->SetObserver(nullptr);
+    }
     void OnReadable(int) override { ++readable; }
     void OnError(int) override {}
     chat_net::TcpConnection* connection = nullptr;
@@ -181,6 +192,178 @@ TEST(SocketTest, WriteToClosedPeerIsAnErrorNotADeadProcess) {
   for (int i = 0; i < 100 && result >= 0; ++i) result = client->Send(block, sizeof(block));
   EXPECT_EQ(-1, result);
   EXPECT_NE(0, client->GetError());
+}
+
+// A connected pair on one loop: a non-blocking client and the accepted end.
+struct LoopbackPair {
+  void Open(chat_net::TcpConnectionObserver* client_observer,
+            chat_net::TcpConnectionObserver* server_observer) {
+    acceptor = RefPtr<chat_net::Acceptor>(new chat_net::Acceptor(&accepts));
+    ASSERT_TRUE(acceptor->Listen("127.0.0.1", 0));
+    client = RefPtr<chat_net::TcpConnection>(new chat_net::TcpConnection(client_observer));
+    ASSERT_EQ(0, client->SetNonBlocking(true));
+    ASSERT_EQ(0, client->Connect(acceptor->GetLocalAddress()));
+    auto accepted = acceptor->Accept();  // blocking: waits for the handshake
+    ASSERT_TRUE(accepted);
+    server = RefPtr<chat_net::TcpConnection>(
+        new chat_net::TcpConnection(std::move(accepted), server_observer));
+    selector->AddChannel(client);
+    selector->AddChannel(server);
+  }
+  AcceptCounter accepts;
+  RefPtr<chat_net::Selector> selector{new chat_net::Selector};
+  std::unique_ptr<chat_net::EventLoop> loop = chat_net::EventLoop::Create(selector);
+  RefPtr<chat_net::Acceptor> acceptor;
+  RefPtr<chat_net::TcpConnection> client;
+  RefPtr<chat_net::TcpConnection> server;
+};
+
+// The servers' drain pattern: peek a chunk, send it, consume what the socket
+// took. A slow reader forces partial sends and EAGAIN; every byte must still
+// arrive once and in order.
+TEST(TcpConnectionTest, PartialSendsContinueWhereTheyStopped) {
+  std::string body(4 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 131 + i / 4099);
+  auto buffer = std::make_unique<chat_base::SegmentBuffer>();
+  ASSERT_TRUE(buffer->Append(body.data(), static_cast<uint32_t>(body.size())));
+  chat_base::BufferStream stream(std::move(buffer));
+
+  struct Writer : chat_net::TcpConnectionObserver {
+    void OnWritable(int) override {
+      char chunk[65536];
+      const int peeked = stream->Peek(chunk, sizeof(chunk));
+      const int sent = connection->Send(chunk, peeked);
+      if (sent < 0) {
+        if (connection->GetError() == EAGAIN || connection->GetError() == EWOULDBLOCK)
+          ++would_block;
+        else
+          ++failures;
+        return;
+      }
+      if (sent < peeked) ++partial;
+      stream->Read(nullptr, sent);
+      if (stream->Remaining() == 0) connection->SetWantWrite(false);
+    }
+    void OnReadable(int) override {}
+    void OnError(int) override { ++failures; }
+    chat_base::Stream* stream = nullptr;
+    chat_net::TcpConnection* connection = nullptr;
+    int partial = 0, would_block = 0, failures = 0;
+  } writer;
+  struct Reader : chat_net::TcpConnectionObserver {
+    void OnReadable(int) override {
+      char piece[4096];  // one small read per pass: a slow consumer
+      const int got = connection->Recv(piece, sizeof(piece));
+      if (got > 0) received.append(piece, got);
+    }
+    void OnWritable(int) override {}
+    void OnError(int) override { ++failures; }
+    chat_net::TcpConnection* connection = nullptr;
+    std::string received;
+    int failures = 0;
+  } reader;
+
+  LoopbackPair pair;
+  pair.Open(&writer, &reader);
+  // A small send buffer (set by the test, never by the library) so that a
+  // 64 KiB chunk cannot fit at once.
+  const int small = 16384;
+  ASSERT_EQ(0, setsockopt(pair.client->GetFd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small)));
+  writer.stream = &stream;
+  writer.connection = pair.client.get();
+  reader.connection = pair.server.get();
+  pair.client->SetWantWrite(true);
+  for (int i = 0; i < 20000 && reader.received.size() < body.size(); ++i) pair.loop->RunOnce(100);
+  EXPECT_EQ(0, writer.failures);
+  EXPECT_EQ(0, reader.failures);
+  EXPECT_GT(writer.partial + writer.would_block, 0) << "the reader never fell behind";
+  EXPECT_EQ(0, stream.Remaining());
+  ASSERT_EQ(body.size(), reader.received.size());
+  EXPECT_TRUE(body == reader.received);
+}
+
+TEST(TcpConnectionTest, NonBlockingSendOnAFullSocketFailsWithEagainAtOnce) {
+  RecordingObserver quiet;
+  LoopbackPair pair;
+  pair.Open(&quiet, &quiet);
+  std::string block(65536, 'x');
+  int result = 0;
+  for (int i = 0; i < 10000 && result >= 0; ++i)
+    result = pair.client->Send(block.data(), block.size());
+  EXPECT_EQ(-1, result);
+  EXPECT_TRUE(pair.client->GetError() == EAGAIN || pair.client->GetError() == EWOULDBLOCK);
+}
+
+// Ending a connection inside OnWritable by closing it (without clearing the
+// observer) must keep OnReadable of the same pass from running on a dead
+// connection.
+TEST(TcpConnectionTest, ConnectionClosedInsideWritableGetsNoReadableThatPass) {
+  struct Closing : chat_net::TcpConnectionObserver {
+    void OnWritable(int) override {
+      ++writable;
+      selector->RemoveChannel(connection);
+      connection->Close();
+    }
+    void OnReadable(int) override { ++readable; }
+    void OnError(int) override { ++errors; }
+    chat_net::Selector* selector = nullptr;
+    chat_net::TcpConnection* connection = nullptr;
+    int writable = 0, readable = 0, errors = 0;
+  } closing;
+  RecordingObserver peer;
+  LoopbackPair pair;
+  pair.Open(&closing, &peer);
+  closing.selector = pair.selector.get();
+  closing.connection = pair.client.get();
+  ASSERT_EQ(1, pair.server->Send("x", 1));
+  // Wait until the byte is readable so that the pass carries both bits.
+  pollfd check{pair.client->GetFd(), POLLIN, 0};
+  ASSERT_EQ(1, poll(&check, 1, 5000));
+  pair.client->SetWantWrite(true);
+  pair.loop->RunOnce(1000);
+  EXPECT_EQ(1, closing.writable);
+  EXPECT_EQ(0, closing.readable);
+  EXPECT_EQ(0, closing.errors);
+}
+
+// The owner of a connection goes away inside its callback: it clears the
+// observer, unregisters and drops the connection, and deletes itself. The
+// pass's own reference keeps the connection alive; nothing calls the owner.
+TEST(TcpConnectionTest, OwnerDeletedInsideItsCallbackIsNeverCalledAgain) {
+  struct Owner : chat_net::TcpConnectionObserver {
+    explicit Owner(int* gone) : gone_(gone) {}
+    ~Owner() override { ++*gone_; }
+    void OnReadable(int) override {
+      connection->SetObserver(nullptr);
+      selector->RemoveChannel(connection.get());
+      connection = nullptr;
+      delete this;
+    }
+    void OnWritable(int) override { OnReadable(0); }
+    void OnError(int) override { OnReadable(0); }
+    chat_net::Selector* selector = nullptr;
+    RefPtr<chat_net::TcpConnection> connection;
+    int* gone_;
+  };
+  int gone = 0;
+  auto* owner = new Owner(&gone);
+  RecordingObserver peer;
+  LoopbackPair pair;
+  pair.Open(owner, &peer);
+  owner->selector = pair.selector.get();
+  owner->connection = pair.client;
+  chat_net::TcpConnection* raw = pair.client.get();
+  raw->AddRef();  // watch the count without keeping the test's RefPtr
+  pair.client = nullptr;
+  ASSERT_EQ(1, pair.server->Send("x", 1));
+  pollfd check{raw->GetFd(), POLLIN, 0};
+  ASSERT_EQ(1, poll(&check, 1, 5000));
+  raw->SetWantWrite(true);
+  pair.loop->RunOnce(1000);
+  EXPECT_EQ(1, gone);
+  EXPECT_EQ(1, raw->RefCountForTesting());  // only the watch is left
+  raw->Release();
+  EXPECT_EQ(1u, pair.selector->ChannelCount());  // the server end
 }
 
 }  // namespace
