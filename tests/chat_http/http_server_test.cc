@@ -1,14 +1,25 @@
 #include "chat_http/http_server_impl.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "chat_base/segment_buffer.h"
 #include "chat_base/stream.h"
 #include "chat_http/http_test_util.h"
+#include "main/base/log.h"
 
 namespace chat_http {
 namespace {
@@ -221,6 +232,171 @@ TEST_F(HttpServerTest, IdleConnectionIsClosedButSlowTransferIsNot) {
   close(stalled);
   EXPECT_TRUE(rest.ended);
   EXPECT_LT(rest.data.size(), size_t{32 << 20});
+}
+
+// Whether descriptor numbers 0 to limit - 1 are all taken in the process, so
+// that nothing more can be opened under that limit.
+bool AllDescriptorsTaken(pid_t pid, int limit) {
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd/";
+  for (int fd = 0; fd < limit; ++fd)
+    if (access((dir + std::to_string(fd)).c_str(), F_OK) != 0) return false;
+  return true;
+}
+
+// Number of descriptors the process holds.
+int OpenDescriptors(pid_t pid) {
+  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (!dir) return -1;
+  int count = 0;
+  while (dirent* entry = readdir(dir))
+    if (entry->d_name[0] != '.') ++count;
+  closedir(dir);
+  return count;
+}
+
+// User plus system CPU time of the process in milliseconds, from /proc.
+int64_t CpuTimeMs(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), {});
+  const size_t paren = stat.rfind(')');
+  if (paren == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(paren + 2));
+  std::string field;
+  int64_t utime = 0, stime = 0;
+  // Fields after the command name start at the state (field 3).
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stoll(field);
+    if (i == 15) stime = std::stoll(field);
+  }
+  return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+int log_fd = -1;  // the forked server's log pipe
+
+void PipeSink(int level, const char* format, va_list args, void*) {
+  if (level > kLogInfo) return;
+  char line[512];
+  const int n = vsnprintf(line, sizeof(line) - 1, format, args);
+  if (n < 0) return;
+  const size_t length = std::min<size_t>(static_cast<size_t>(n), sizeof(line) - 2);
+  line[length] = '\n';
+  if (write(log_fd, line, length + 1) < 0) return;
+}
+
+// Everything the pipe holds now, without waiting.
+std::string ReadAvailable(int fd) {
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof(buf))) > 0) out.append(buf, static_cast<size_t>(n));
+  return out;
+}
+
+TEST(HttpServerLimitsTest, OutOfDescriptorsNeitherSpinsNorDiesAndRecovers) {
+  constexpr int kLimit = 32;
+  int control[2], port_pipe[2], log_pipe[2];
+  ASSERT_EQ(pipe2(control, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(port_pipe, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(log_pipe, O_CLOEXEC), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The server, with a descriptor limit the test can reach.
+    close(control[1]);
+    close(port_pipe[0]);
+    close(log_pipe[0]);
+    log_fd = log_pipe[1];
+    SetLogSink(PipeSink, nullptr);
+    rlimit limit{kLimit, kLimit};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
+    {
+      auto server = chat_base::MakeRefCounted<HttpServerImpl>();
+      server->AddHandler("/([a-z]+)", [](const HttpRequest&, HttpResponse& response) {
+        response.status = 200;
+        response.reason = "OK";
+        response.AddHeader("Content-Length", "100000");
+        response.body = TextBody(std::string(100000, 'd'));
+      });
+      if (!server->Listen("127.0.0.1", 0)) _exit(3);
+      const int port = server->GetPort();
+      if (write(port_pipe[1], &port, sizeof(port)) != sizeof(port)) _exit(4);
+      char byte;
+      // Serves until the test closes the control pipe.
+      while (read(control[0], &byte, 1) > 0) {
+      }
+    }
+    _exit(0);
+  }
+  close(control[0]);
+  close(port_pipe[1]);
+  close(log_pipe[1]);
+  fcntl(log_pipe[0], F_SETFL, O_NONBLOCK);
+  // Ends the child however the test leaves.
+  struct Reaper {
+    pid_t pid;
+    int control;
+    ~Reaper() {
+      if (control >= 0) close(control);
+      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{child, control[1]};
+
+  int port = 0;
+  ASSERT_TRUE(http_test::WaitReadable(port_pipe[0], 10000));
+  ASSERT_EQ(read(port_pipe[0], &port, sizeof(port)), static_cast<ssize_t>(sizeof(port)));
+  close(port_pipe[0]);
+
+  // Clients one after another until the server holds every descriptor it
+  // may have, then a few more that wait in the listen backlog.
+  std::vector<int> clients;
+  auto connect_one = [&] {
+    const int fd = http_test::ConnectLoopback(port);
+    if (fd >= 0) clients.push_back(fd);
+    return fd >= 0;
+  };
+  const uint64_t deadline = chat_net::NowMs() + 10000;
+  while (!AllDescriptorsTaken(child, kLimit) && clients.size() < 2 * kLimit &&
+         chat_net::NowMs() < deadline) {
+    const int held = OpenDescriptors(child);
+    ASSERT_TRUE(connect_one());
+    // Let the server take it before the next one.
+    for (int i = 0; i < 100 && OpenDescriptors(child) == held; ++i) usleep(2000);
+  }
+  ASSERT_TRUE(AllDescriptorsTaken(child, kLimit)) << "the server never ran out of descriptors";
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(connect_one());
+  usleep(300000);  // past the first failed accept
+  const std::string log = ReadAvailable(log_pipe[0]);
+  EXPECT_NE(log.find("accept failed (Too many open files)"), std::string::npos) << log;
+
+  // Out of descriptors with connections waiting: it must idle, not spin.
+  const int64_t cpu_before = CpuTimeMs(child);
+  const uint64_t wall_before = chat_net::NowMs();
+  usleep(2000000);
+  const int64_t cpu_ms = CpuTimeMs(child) - cpu_before;
+  const uint64_t wall_ms = chat_net::NowMs() - wall_before;
+  EXPECT_LT(cpu_ms, static_cast<int64_t>(wall_ms) / 5)
+      << "server burns CPU while out of descriptors";
+  EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "server died";
+
+  // Descriptors back: the next download is served whole.
+  for (int fd : clients) close(fd);
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/file";
+  EXPECT_EQ(http_test::RunCommand("curl -s --max-time 10 -w ' %{http_code}' " + url),
+            std::string(100000, 'd') + " 200");
+  EXPECT_NE(ReadAvailable(log_pipe[0]).find("accepting again"), std::string::npos);
+  EXPECT_FALSE(AllDescriptorsTaken(child, kLimit));
+
+  // A clean exit when told to stop.
+  close(reaper.control);
+  reaper.control = -1;
+  int status = -1;
+  for (int i = 0; i < 100 && waitpid(child, &status, WNOHANG) == 0; ++i) usleep(50000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  reaper.pid = 0;
+  close(log_pipe[0]);
 }
 
 }  // namespace
