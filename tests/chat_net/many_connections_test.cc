@@ -57,7 +57,6 @@ class EchoServer : public chat_base::Thread, public chat_net::AcceptorObserver {
   void OnError() override { ++errors; }
 
   std::atomic<int> accepted{0};
-  std::atomic<int> echoed{0};
   std::atomic<int> closed{0};
   std::atomic<int> errors{0};
 
@@ -69,10 +68,7 @@ class EchoServer : public chat_base::Thread, public chat_net::AcceptorObserver {
       char buffer[256];
       const int got = tcp->Recv(buffer, sizeof(buffer));
       if (got > 0) {
-        if (tcp->Send(buffer, got) == got)
-          ++server->echoed;
-        else
-          ++server->errors;
+        if (tcp->Send(buffer, got) != got) ++server->errors;
         return;
       }
       if (got < 0) ++server->errors;
@@ -171,7 +167,6 @@ TEST(ManyConnectionsTest, OneLoopServesElevenHundredSimultaneousConnections) {
   }
   EXPECT_GT(highest_fd, 2 * 1024 - 64);  // the server's descriptors reach past 1024 too
   EXPECT_EQ(kConnections, server.accepted.load());
-  EXPECT_EQ(kConnections, server.echoed.load());
   EXPECT_EQ(0, server.errors.load());
 
   // Orderly closes reach the read handler and end each connection.
