@@ -46,8 +46,10 @@ void Selector::Poll(int timeout_ms) {
   }
 
   int ready = 0;
+  // A negative time-out would make poll() wait forever; a pass never blocks
+  // longer than it was asked to.
   if (!fds_.empty())
-    ready = ::poll(fds_.data(), fds_.size(), timeout_ms);
+    ready = ::poll(fds_.data(), fds_.size(), timeout_ms < 0 ? 0 : timeout_ms);
   else if (timeout_ms > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
 
@@ -64,7 +66,8 @@ void Selector::Poll(int timeout_ms) {
         // orderly remote close shows as POLLIN and reaches the read handler.
         if ((wanted & kEventRead) && (revents & (POLLIN | POLLHUP | POLLERR))) mask |= kEventRead;
         if ((wanted & kEventWrite) && (revents & (POLLOUT | POLLERR))) mask |= kEventWrite;
-        if ((wanted & kEventError) && (revents & (POLLPRI | POLLERR | POLLHUP))) mask |= kEventError;
+        if ((wanted & kEventError) && (revents & (POLLPRI | POLLERR | POLLHUP)))
+          mask |= kEventError;
       }
       snapshot[i]->HandleEvents(mask);
     }

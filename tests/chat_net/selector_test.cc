@@ -138,6 +138,7 @@ TEST(SelectorTest, TimeoutWithNothingReadyDispatchesNothing) {
   RefPtr<PairChannel> a(new PairChannel(pair.fds[0], chat_net::kEventRead));
   selector->AddChannel(a);
   selector->Poll(10);
+  selector->Poll(-1);  // returns instead of waiting forever
   EXPECT_TRUE(a->masks.empty());
 }
 
