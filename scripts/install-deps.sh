@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and the tests need; only the missing ones.
-# Usage: scripts/install-deps.sh [build|test|fuzz]
+# Usage: scripts/install-deps.sh [build|test|fuzz|bench]
 set -euo pipefail
 
 mode=${1:-build}
@@ -24,10 +24,13 @@ test_pkgs=(
 )
 
 fuzz_pkgs=(clang libclang-rt-14-dev)
+# The file-server benchmark compares against nginx (run from a temporary config, never as a service).
+bench_pkgs=(nginx)
 
 pkgs=("${build_pkgs[@]}")
 if [ "$mode" = test ]; then pkgs+=("${test_pkgs[@]}"); fi
 if [ "$mode" = fuzz ]; then pkgs+=("${test_pkgs[@]}" "${fuzz_pkgs[@]}"); fi
+if [ "$mode" = bench ]; then pkgs+=("${test_pkgs[@]}" "${bench_pkgs[@]}"); fi
 
 missing=()
 for p in "${pkgs[@]}"; do
