@@ -131,6 +131,7 @@ RtspResponse RtspSession::HandlePlay(const RtspRequest& request) {
   if (state_ == kInitial) return RtspResponse(400);
   if (state_ == kReady && RtspUrlPath(request.url) != path_) return RtspResponse(400);
   play_start_time_ = static_cast<uint32_t>(chat_net::NowMs());
+  first_frame_sent_ = false;
   std::string info;
   for (size_t i = 0; i < streams_.size(); ++i) {
     if (i > 0) info += ",";
@@ -176,9 +177,15 @@ std::unique_ptr<chat_base::Stream> RtspSession::Packetize(const EncodedFrame& fr
   if (frame.GetSize() <= 0 || frame.GetData() == nullptr) return nullptr;
   chat_rtp::RtpPacketizerH264 packetizer(frame.GetData(), static_cast<size_t>(frame.GetSize()),
                                          kRtpMaxPayload, 0);
-  // 90 kHz clock as the SDP announces, counted from the RTP-Info rtptime so
-  // the first packet after PLAY carries exactly that value.
-  const uint32_t elapsed_ms = static_cast<uint32_t>(chat_net::NowMs()) - play_start_time_;
+  // 90 kHz clock as the SDP announces. The first picture after PLAY carries
+  // the RTP-Info rtptime; later ones are spaced by when they were taken, not
+  // by when they happen to leave: the queued pictures a new viewer gets in
+  // one burst would otherwise all carry the same time.
+  if (!first_frame_sent_) {
+    first_frame_sent_ = true;
+    first_frame_time_ms_ = frame.GetTimeMs();
+  }
+  const uint32_t elapsed_ms = static_cast<uint32_t>(frame.GetTimeMs() - first_frame_time_ms_);
   const uint32_t timestamp = play_start_time_ + elapsed_ms * 90u;
   const uint32_t ssrc = streams_.front()->GetSsrc();
 

@@ -79,6 +79,8 @@ class RtspSession : public chat_base::CountObject {
   uint64_t next_frame_number_ = 0;
   bool resynchronising_ = false;
   uint32_t play_start_time_ = 0;
+  bool first_frame_sent_ = false;     // since the last PLAY
+  uint64_t first_frame_time_ms_ = 0;  // time of that PLAY's first picture
   int packet_counter_ = 0;
 };
 

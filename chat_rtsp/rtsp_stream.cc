@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "chat_net/time.h"
+
 namespace chat_rtsp {
 namespace {
 
@@ -80,6 +82,7 @@ chat_base::RefPtr<EncodedFrame> RtspStreamH264::GetFrame(uint64_t number) {
 void RtspStreamH264::PushFrame(chat_base::RefPtr<EncodedFrame> frame) {
   if (!frame) return;
   frame->SetFrameNumber(next_frame_number_++);
+  if (frame->GetTimeMs() == 0) frame->SetTimeMs(chat_net::NowMs());
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     queue_.push_back(std::move(frame));

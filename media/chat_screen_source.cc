@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "chat_net/time.h"
+
 namespace chat {
 
 namespace {
@@ -59,8 +61,17 @@ void ChatScreenSource::Run() {
   // Waiting on a condition variable rather than yielding in a loop keeps the
   // thread off the processor between frames, and Stop still ends the wait at
   // once.
+  // Each picture is stamped with the start of its slot rather than the
+  // moment the thread got round to it, so a late wake-up does not make two
+  // pictures look 10 ms apart.
   auto due = Clock::now();
+  const uint64_t grid_origin_ms = chat_net::NowMs();
+  const auto grid_origin = due;
   while (!stop_ && capturer_) {
+    capture_time_ms_ =
+        grid_origin_ms +
+        static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - grid_origin).count());
     due += interval;
     capturer_->Capture();
     auto now = Clock::now();
@@ -81,6 +92,7 @@ void ChatScreenSource::OnCaptured(std::unique_ptr<chat_capture::DesktopFrame> fr
   picture.height = RoundHeight(frame->height());
   picture.stride = frame->stride();
   picture.layout = chat_rtsp::kPixelBgra;
+  picture.time_ms = capture_time_ms_;
   EncodeFrame(picture);
 }
 

@@ -59,6 +59,7 @@ class ChatScreenSource : public chat_base::CountObject,
   std::mutex stop_mutex_;  // with stop_cv_, lets Stop cut the wait between frames short
   std::condition_variable stop_cv_;
   std::atomic<uint64_t> captured_frames_{0};
+  uint64_t capture_time_ms_ = 0;  // when the capture in progress began; the thread's own
   const std::string path_;
   const std::string host_name_;
   const std::string uuid_;

@@ -10,6 +10,7 @@ extern "C" {
 #include <chrono>
 #include <vector>
 
+#include "chat_net/time.h"
 #include "chat_rtp/h264_nal.h"
 #include "main/base/log.h"
 
@@ -145,6 +146,7 @@ void FFmpegVideoSource::EncodeFrame(const VideoPicture& picture) {
       return;
   }
 
+  const uint64_t taken_ms = picture.time_ms ? picture.time_ms : chat_net::NowMs();
   int64_t start = NowNs();
   SwsContext* previous = scaler_.get();
   scaler_.reset(sws_getCachedContext(scaler_.release(), picture.width, picture.height, format,
@@ -196,7 +198,10 @@ void FFmpegVideoSource::EncodeFrame(const VideoPicture& picture) {
   if (encoded) av_packet_move_ref(encoded.get(), packet_.get());
   av_packet_unref(packet_.get());
   if (!encoded) return;
-  stream_->PushFrame(chat_base::MakeRefCounted<FFmpegEncodedFrame>(std::move(encoded)));
+  auto frame = chat_base::MakeRefCounted<FFmpegEncodedFrame>(std::move(encoded));
+  // Zero-latency encoding: this packet is the picture just sent in.
+  frame->SetTimeMs(taken_ms);
+  stream_->PushFrame(std::move(frame));
   stats_.packets++;
 }
 

@@ -39,6 +39,7 @@ struct VideoPicture {
   int height = 0;
   int stride = 0;  // bytes from one row to the next
   int layout = kPixelBgra;
+  uint64_t time_ms = 0;  // when it was taken (NowMs); 0: when EncodeFrame starts
 };
 
 // Where EncodeFrame spends its time, summed over all frames (wall clock).

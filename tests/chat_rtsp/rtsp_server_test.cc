@@ -262,10 +262,11 @@ TEST_F(RtspServerTest, SetupPlayAndInterleavedMedia) {
   EXPECT_EQ(client.Request(Req("PLAY", other, 3, "Session: " + session + "\r\n")).status_line,
             "RTSP/1.0 400 Bad Request");
   // Nothing is sent before PLAY.
+  const int64_t pushed0 = chat_rtsp_test::NowMs();
   Push(0, true);
+  const int64_t pushed0_end = chat_rtsp_test::NowMs();
   EXPECT_TRUE(client.Silent(200));
 
-  const int64_t play_sent = chat_rtsp_test::NowMs();
   Response play = client.Request(Req("PLAY", url_, 4, "Session: " + session + "\r\n"));
   ASSERT_EQ(play.status_line, "RTSP/1.0 200 OK");
   EXPECT_EQ(play.Get("Session"), session);
@@ -279,7 +280,6 @@ TEST_F(RtspServerTest, SetupPlayAndInterleavedMedia) {
   // The key frame queued before PLAY goes out first.
   Picture first = NextPicture(&client);
   ASSERT_EQ(first.packets.size(), 1u);
-  const int64_t first_seen = chat_rtsp_test::NowMs();
   EXPECT_EQ(first.id, 0);
   EXPECT_EQ(first.nals.front(), TestFrame(0, true).Nal());
   const RtpPacketView& p0 = first.packets.front();
@@ -288,15 +288,16 @@ TEST_F(RtspServerTest, SetupPlayAndInterleavedMedia) {
   EXPECT_EQ(p0.payload_type(), 96);
   EXPECT_EQ(p0.sequence(), 0);
   EXPECT_EQ(p0.ssrc(), stream_->GetSsrc());
-  EXPECT_LE(p0.timestamp() - rtptime, static_cast<uint32_t>((first_seen - play_sent + 5) * 90));
+  // The first picture after PLAY carries the announced rtptime.
+  EXPECT_EQ(p0.timestamp(), rtptime);
 
   // A large picture 300 ms later: FU-A fragments, consecutive sequence
   // numbers, one timestamp, marker on the last only, 90 kHz clock.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const int64_t pushed = chat_rtsp_test::NowMs();
+  const int64_t pushed1 = chat_rtsp_test::NowMs();
   Push(1, false, 5000);
+  const int64_t pushed1_end = chat_rtsp_test::NowMs();
   Picture big = NextPicture(&client);
-  const int64_t seen = chat_rtsp_test::NowMs();
   ASSERT_EQ(big.packets.size(), 5u);
   ASSERT_EQ(big.nals.size(), 1u);
   EXPECT_EQ(big.nals.front(), TestFrame(1, false, 5000).Nal());
@@ -309,8 +310,8 @@ TEST_F(RtspServerTest, SetupPlayAndInterleavedMedia) {
     EXPECT_EQ(p.ssrc(), stream_->GetSsrc());
   }
   const uint32_t ticks = big.packets.front().timestamp() - p0.timestamp();
-  EXPECT_GE(ticks, static_cast<uint32_t>((pushed - first_seen - 2) * 90));
-  EXPECT_LE(ticks, static_cast<uint32_t>((seen - play_sent + 5) * 90));
+  EXPECT_GE(ticks, static_cast<uint32_t>((pushed1 - pushed0_end - 1) * 90));
+  EXPECT_LE(ticks, static_cast<uint32_t>((pushed1_end - pushed0 + 1) * 90));
 
   // Requests still work while playing; SETUP does not.
   EXPECT_EQ(client.Request(Req("OPTIONS", url_, 5)).status_line, "RTSP/1.0 200 OK");
@@ -350,6 +351,29 @@ TEST_F(RtspServerTest, LateViewerStartsAtAKeyFrame) {
   Play(&client, url_);
   EXPECT_EQ(ReceiveIdsUntil(&client, 11), (std::vector<int>{5, 6, 7, 8, 9, 10, 11}));
   EXPECT_TRUE(client.Silent(100));
+}
+
+TEST_F(RtspServerTest, QueuedPicturesLeaveInABurstWithTheirOwnTimes) {
+  int64_t pushed[3];
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    pushed[i] = chat_rtsp_test::NowMs();
+    Push(i, i == 0);
+  }
+  RawClient client;
+  ASSERT_TRUE(client.Connect(port_));
+  Play(&client, url_);
+  std::vector<uint32_t> stamps;
+  for (int i = 0; i < 3; ++i) {
+    Picture picture = NextPicture(&client);
+    ASSERT_EQ(picture.id, i);
+    stamps.push_back(picture.packets.front().timestamp());
+  }
+  for (int i = 1; i < 3; ++i) {
+    const uint32_t ticks = stamps[i] - stamps[i - 1];
+    EXPECT_GE(ticks, static_cast<uint32_t>((pushed[i] - pushed[i - 1] - 1) * 90)) << i;
+    EXPECT_LE(ticks, static_cast<uint32_t>((pushed[i] - pushed[i - 1] + 2) * 90)) << i;
+  }
 }
 
 TEST_F(RtspServerTest, NothingUntilAKeyFrameWhenNoneIsQueued) {

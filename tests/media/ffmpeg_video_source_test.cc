@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "main/base/log.h"
-#include "support/log_capture.h"
 #include "media/h264_decoder.h"
+#include "support/log_capture.h"
 
 // libx264 keeps a few option strings when opening the encoder fails (the
 // odd-size case below); that is the library's, not ours.
@@ -90,9 +90,17 @@ TEST(FFmpegVideoSourceTest, ScalesPicturesOfAnotherSizeAndLayout) {
   source.EncodeFrame(VideoPicture{pixels.data(), 1280, 720, 1280 * 4, 7});
   source.EncodeFrame(VideoPicture{nullptr, 1280, 720, 1280 * 4, kPixelBgra});
   EXPECT_EQ(source.GetEncodeStats().packets, 2u);
+  // The picture's own time travels with its packet; without one, the time of
+  // encoding.
+  VideoPicture timed{pixels.data(), 1280, 720, 1280 * 4, kPixelRgba};
+  timed.time_ms = 12345;
+  source.EncodeFrame(timed);
+  ASSERT_TRUE(source.GetStream()->GetFrame(2));
+  EXPECT_EQ(source.GetStream()->GetFrame(2)->GetTimeMs(), 12345u);
+  EXPECT_GT(source.GetStream()->GetFrame(0)->GetTimeMs(), 12345u);
   std::vector<media_test::DecodedPicture> pictures =
       media_test::DecodeStream(source.GetStream().get());
-  ASSERT_EQ(pictures.size(), 2u);
+  ASSERT_EQ(pictures.size(), 3u);
   EXPECT_EQ(pictures[0].width, 640);
   EXPECT_EQ(pictures[0].height, 360);
 }
