@@ -63,6 +63,9 @@ class ChatPeerImpl : public ChatPeer,
   void Run() override;
 
   ChatPeerList* peer_list() { return peers_.get(); }
+  // Ports of the file and media servers; 0 for a server that is absent.
+  int file_port() const { return filePort_; }
+  int media_port() const { return mediaPort_; }
 
  private:
   void RefreshTransports();
@@ -75,6 +78,8 @@ class ChatPeerImpl : public ChatPeer,
   chat_base::RefPtr<chat_net::Timer> sendTimer_;
   chat_base::RefPtr<chat_net::Timer> addressTimer_;
   // The file and media server fields join here once those servers exist.
+  int filePort_ = 0;
+  int mediaPort_ = 0;
   std::vector<std::unique_ptr<ChatTransportWrapper>> transports_;
   bool started_ = false;
 };
