@@ -39,6 +39,7 @@ extern "C" {
 }
 
 #include "chat_rtsp/rtsp_server.h"
+#include "chat_rtsp/rtsp_test_client.h"
 #include "main/base/log.h"
 #include "media/chat_screen_source.h"
 #include "support/xvfb.h"
@@ -369,7 +370,17 @@ std::vector<std::string> ViewerArgs(const std::string& url, bool listen) {
 struct Latency {
   int pictures = 0;  // read from the viewer after the warm-up
   int torn = 0;      // rejected by the inverse check
+  int misread = 0;   // passed it, yet show a time from the future or the far past
   std::vector<double> ms;
+
+  void Add(uint32_t now, uint32_t shown) {
+    const uint32_t ms_late = (now - shown) & kClockMask;
+    if (ms_late > 60000) {
+      misread++;
+    } else {
+      ms.push_back(ms_late);
+    }
+  }
 };
 
 // Reads pictures from the viewer for the warm-up plus kSeconds.
@@ -401,23 +412,25 @@ Latency Measure(Child* viewer) {
       latency.torn++;
       continue;
     }
-    latency.ms.push_back(static_cast<double>((arrived - shown) & kClockMask));
+    latency.Add(arrived, shown);
   }
   return latency;
 }
 
 void PrintLatency(const char* name, Latency latency) {
   if (latency.ms.empty()) {
-    printf("%-26s no readable pictures (%d read, %d torn)\n", name, latency.pictures, latency.torn);
+    printf("%-26s no readable pictures (%d read, %d torn, %d misread)\n", name, latency.pictures,
+           latency.torn, latency.misread);
     return;
   }
   std::sort(latency.ms.begin(), latency.ms.end());
   const size_t n = latency.ms.size();
   printf(
       "%-26s median %6.1f ms  p95 %6.1f ms  min %5.1f  max %6.1f  (%zu pictures, %.1f/s, "
-      "%d torn)\n",
+      "%d torn, %d misread)\n",
       name, latency.ms[n / 2], latency.ms[(n - 1) * 95 / 100], latency.ms.front(),
-      latency.ms.back(), n, latency.pictures / static_cast<double>(kSeconds), latency.torn);
+      latency.ms.back(), n, latency.pictures / static_cast<double>(kSeconds), latency.torn,
+      latency.misread);
 }
 
 // Our sender's share: watches the stream in process, noting when each
@@ -471,7 +484,7 @@ class PushProbe {
             latency.torn++;
             continue;
           }
-          latency.ms.push_back(static_cast<double>((seen.pushed - shown) & kClockMask));
+          latency.Add(seen.pushed, shown);
         }
       }
     }
@@ -506,7 +519,108 @@ class PushProbe {
   std::thread thread_;
 };
 
-Latency RunOursLatency(bool wake_on_push, const char* log_path, Latency* pushed = nullptr) {
+// Decodes Annex B pictures with libavcodec on the caller's thread (one
+// thread, low delay) and reads the clock from each.
+class ClockDecoder {
+ public:
+  ClockDecoder(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps) {
+    for (const std::vector<uint8_t>* unit : {&sps, &pps}) AppendUnit(&parameter_sets_, *unit);
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    decoder_ = avcodec_alloc_context3(codec);
+    decoder_->thread_count = 1;
+    decoder_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    if (avcodec_open2(decoder_, codec, nullptr) != 0) avcodec_free_context(&decoder_);
+    frame_ = av_frame_alloc();
+    packet_ = av_packet_alloc();
+  }
+  ~ClockDecoder() {
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+    avcodec_free_context(&decoder_);
+  }
+  static void AppendUnit(std::vector<uint8_t>* out, const std::vector<uint8_t>& unit) {
+    out->insert(out->end(), {0, 0, 0, 1});
+    out->insert(out->end(), unit.begin(), unit.end());
+  }
+  // Decodes one picture; the clock values of the pictures that came out.
+  std::vector<int64_t> Decode(std::vector<uint8_t> bytes) {
+    std::vector<int64_t> clocks;
+    if (!decoder_) return clocks;
+    if (!started_) {
+      bytes.insert(bytes.begin(), parameter_sets_.begin(), parameter_sets_.end());
+      started_ = true;
+    }
+    packet_->data = bytes.data();
+    packet_->size = static_cast<int>(bytes.size());
+    if (avcodec_send_packet(decoder_, packet_) < 0) return clocks;
+    std::vector<uint8_t> grey(static_cast<size_t>(kClockWidth) * kClockHeight);
+    while (avcodec_receive_frame(decoder_, frame_) == 0) {
+      for (int y = 0; y < kClockHeight; ++y) {
+        memcpy(&grey[static_cast<size_t>(y) * kClockWidth],
+               frame_->data[0] + y * frame_->linesize[0], kClockWidth);
+      }
+      uint32_t shown;
+      clocks.push_back(ReadClock(grey.data(), &shown) ? shown : -1);
+    }
+    return clocks;
+  }
+
+ private:
+  std::vector<uint8_t> parameter_sets_;
+  bool started_ = false;
+  AVCodecContext* decoder_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* packet_ = nullptr;
+};
+
+// A viewer without ffmpeg's demuxer: our raw RTSP client, depacketizing and
+// decoding in this thread. What it measures is our chain up to a decoder.
+Latency MeasureInProcessViewer(int port, const std::string& url,
+                               const chat_rtsp::RtspStreamH264& stream) {
+  Latency latency;
+  chat_rtsp_test::RawClient client;
+  if (!client.Connect(port)) return latency;
+  chat_rtsp_test::Response setup =
+      client.Request("SETUP " + url +
+                     "/trackID=0 RTSP/1.0\r\nCSeq: 1\r\n"
+                     "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
+  client.Request("PLAY " + url + " RTSP/1.0\r\nCSeq: 2\r\nSession: " + setup.Get("Session") +
+                 "\r\n\r\n");
+  ClockDecoder decoder(stream.GetSps(), stream.GetPps());
+  std::vector<chat_rtsp_test::RtpPacketView> packets;
+  auto warm = std::chrono::steady_clock::now() + std::chrono::seconds(kWarmupSeconds);
+  auto end = warm + std::chrono::seconds(kSeconds);
+  while (std::chrono::steady_clock::now() < end) {
+    chat_rtsp_test::Message message = client.Next(200);
+    if (message.kind != chat_rtsp_test::Message::kPacket) {
+      if (client.closed()) break;
+      continue;
+    }
+    packets.push_back(message.packet);
+    if (!message.packet.marker()) continue;
+    std::vector<std::vector<uint8_t>> nals;
+    std::string reason;
+    bool whole = chat_rtsp_test::Depacketize(packets, &nals, &reason);
+    packets.clear();
+    if (!whole) continue;
+    std::vector<uint8_t> bytes;
+    for (const std::vector<uint8_t>& nal : nals) ClockDecoder::AppendUnit(&bytes, nal);
+    for (int64_t shown : decoder.Decode(std::move(bytes))) {
+      uint32_t arrived = ClockMs();
+      if (std::chrono::steady_clock::now() < warm) continue;
+      latency.pictures++;
+      if (shown < 0) {
+        latency.torn++;
+        continue;
+      }
+      latency.Add(arrived, static_cast<uint32_t>(shown));
+    }
+  }
+  return latency;
+}
+
+Latency RunOursLatency(bool wake_on_push, const char* log_path, Latency* pushed = nullptr,
+                       bool in_process = false) {
   Latency latency;
   chat_rtsp::RtspServerOptions options;
   options.wake_on_push = wake_on_push;
@@ -527,9 +641,13 @@ Latency RunOursLatency(bool wake_on_push, const char* log_path, Latency* pushed 
   const std::string url = "rtsp://127.0.0.1:" + std::to_string(server->GetPort()) + path;
   std::unique_ptr<PushProbe> probe;
   if (pushed) probe = std::make_unique<PushProbe>(stream);
-  Child viewer = Spawn(ViewerArgs(url, false), true, log_path);
-  latency = Measure(&viewer);
-  Finish(&viewer);
+  if (in_process) {
+    latency = MeasureInProcessViewer(server->GetPort(), url, *stream);
+  } else {
+    Child viewer = Spawn(ViewerArgs(url, false), true, log_path);
+    latency = Measure(&viewer);
+    Finish(&viewer);
+  }
   if (probe) probe->StopWatching();
   if (latency.ms.empty()) PrintLogTail(log_path);
   source->Stop();
@@ -634,6 +752,9 @@ int main() {
   fflush(stdout);
   Latency without_wake = RunOursLatency(false, "/tmp/screen_share_bench_viewer_nowake.log");
   PrintLatency("ours, loop passes only", without_wake);
+  fflush(stdout);
+  Latency in_process = RunOursLatency(true, "", nullptr, true);
+  PrintLatency("ours, in-process viewer", in_process);
   fflush(stdout);
   Latency reference = RunReferenceLatency(xvfb.display());
   PrintLatency("ffmpeg push -> listener", reference);
