@@ -15,7 +15,9 @@
 #include "main/privilege.h"
 #include "main/settings_store_hooks.h"
 #include "main/single_instance.h"
+#include "store/business_card_info.h"
 #include "tessel/tessel.h"
+#include "tesselnet/ru_doveri.h"
 
 namespace {
 
@@ -50,6 +52,8 @@ int AppMain(int argc, char** argv) {
   std::atexit(tsl::UninitTessel);
   InstallSettingsStoreHooks();
   SetLogSink(AppLogSink, nullptr);
+  // Both travel in queued signal and slot calls between threads.
+  qRegisterMetaType<BusinessCardInfo>("BusinessCardInfo");
   qRegisterMetaType<std::string>("std::string");
 
   const int result = RunApplication(argc, argv);
@@ -59,19 +63,23 @@ int AppMain(int argc, char** argv) {
 }
 
 int RunApplication(int argc, char** argv) {
-  QApplication app(argc, argv);
+  RU_Doveri::Init(kWebAddress);
   CD->appInfo()->setVersion("1.0.0");
   CD->appInfo()->setBuildDate("2024.11.01");
   CD->appInfo()->setWebAddress(kWebAddress);
   CD->appInfo()->setAppName("QNChat");
+  // Cards and groups are saved inside variants (drag and drop, item data).
+  qRegisterMetaTypeStreamOperators<BusinessCardInfo>("BusinessCardInfo");
+  qRegisterMetaTypeStreamOperators<GroupInfo>("GroupInfo");
 
   // The application object takes this place once it exists; until then an
   // empty main window stands in for it.
+  QApplication app(argc, argv);
+  QApplication::setFont(QFont("MicroSoft YaHei", 9));
   QMainWindow window;
   window.setWindowTitle(QString::fromUtf8("QN快信"));
   window.setCentralWidget(new QLabel(QString::fromUtf8("QN快信")));
   window.resize(960, 640);
-  QApplication::setFont(QFont("MicroSoft YaHei", 9));
   window.show();
   return app.exec();
 }
