@@ -6,7 +6,8 @@
 // True when the effective uid is 0.
 bool IsProcessElevated();
 
-// Starts command_line's program (argv[0], then the marker) as the user that
-// invoked sudo or pkexec; false when no such user is known or the start
-// failed.
+// Runs program (searched on PATH when it has no slash) with the single
+// argument marker as the user that invoked sudo or pkexec, with that user's
+// groups, HOME, USER and LOGNAME. True only once the new program is running:
+// false when no such user is known, or the switch of user or the exec failed.
 bool XCreate(const std::string& program, const std::string& marker);
