@@ -1,0 +1,45 @@
+// Runs a shell command for the tests of this folder and returns what it
+// printed (standard output and error together).
+#pragma once
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+namespace main_test {
+
+inline std::string RunShell(const std::string& command, int* status = nullptr) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return output;
+  std::array<char, 512> buffer;
+  while (fgets(buffer.data(), buffer.size(), pipe)) output += buffer.data();
+  const int rc = pclose(pipe);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return output;
+}
+
+// text in single quotes for the shell.
+inline std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The value of the first "name=value" line of output; "<none>" when absent.
+inline std::string Field(const std::string& output, const std::string& name) {
+  const std::string key = name + "=";
+  size_t pos = 0;
+  while (pos < output.size()) {
+    size_t end = output.find('\n', pos);
+    if (end == std::string::npos) end = output.size();
+    if (output.compare(pos, key.size(), key) == 0)
+      return output.substr(pos + key.size(), end - pos - key.size());
+    pos = end + 1;
+  }
+  return "<none>";
+}
+
+}  // namespace main_test
