@@ -148,8 +148,9 @@ void ChatMessenger::FillCard(ChatMessage* message) {
   message->email = card_.email;
 }
 
-bool ChatMessenger::NextOutgoing(ChatMessage& out) {
-  int64_t now = Now();
+bool ChatMessenger::NextOutgoing(ChatMessage& out) { return NextOutgoing(out, Now()); }
+
+bool ChatMessenger::NextOutgoing(ChatMessage& out, int64_t now) {
   if (entrySent_ < kAnnouncements && now - entryTime_ >= kAnnounceSpacingMs) {
     out = MakeMessage(CHAT_CMD_ENTRY | CHAT_CMD_OPT_SENDCHECK);
     out.destination = kChatMulticastGroup;

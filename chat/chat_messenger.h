@@ -49,8 +49,11 @@ class ChatMessenger {
   int64_t Ping(const std::string& hostName, const std::string& uuid);
   int64_t Recall(int64_t seq, const std::string& hostName, const std::string& uuid);
 
-  // Fills out with the next message to hand to the transports.
+  // Fills out with the next message to hand to the transports. The second
+  // form takes the NowMs time from the caller, so the timing rules can be
+  // driven without waiting; the first reads the clock.
   bool NextOutgoing(ChatMessage& out);
+  bool NextOutgoing(ChatMessage& out, int64_t now);
   void Dispatch(const ChatMessage& message, const std::string& local, const std::string& remote);
 
   // For tests: the last seq handed out.
