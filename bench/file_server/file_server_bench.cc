@@ -9,7 +9,9 @@
 // ours / nginx. Exits non-zero when a download is short or wrong.
 //
 // Usage: file_server_bench [--size-mib N] [--rounds N] [--clients N]
-//                          [--repeat N] [--dir DIR]
+//                          [--repeat N] [--dir DIR] [--nginx-keepalive on|off]
+// With --nginx-keepalive off nginx also closes after every response, as ours
+// does, so the concurrent figures compare serving without connection reuse.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -43,7 +45,8 @@ struct Options {
   int size_mib = 1024;
   int rounds = 5;
   int clients = 64;
-  int repeat = 16;  // downloads per client in the concurrent run
+  int repeat = 16;        // downloads per client in the concurrent run
+  bool keepalive = true;  // nginx keeps connections; ours closes after each response
   std::string dir = "/tmp";
 };
 
@@ -77,6 +80,21 @@ double ProcessCpuSeconds(pid_t pid) {
     if (i == 15) stime = std::stoll(field);
   }
   return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+
+// The kernel's count of connections dropped because a listen backlog was
+// full (TcpExt ListenOverflows); -1 when unreadable.
+long long ListenOverflows() {
+  std::ifstream in("/proc/net/netstat");
+  std::string names, values;
+  while (std::getline(in, names) && std::getline(in, values)) {
+    if (names.rfind("TcpExt:", 0) != 0) continue;
+    std::istringstream n(names), v(values);
+    std::string name, value;
+    while (n >> name && v >> value)
+      if (name == "ListenOverflows") return std::atoll(value.c_str());
+  }
+  return -1;
 }
 
 std::string Run(const std::string& command) {
@@ -137,7 +155,7 @@ bool Accepting(int port) {
 // in the foreground, as the current user, sendfile on.
 class Nginx {
  public:
-  bool Start(const std::string& prefix, const std::string& root, int port) {
+  bool Start(const std::string& prefix, const std::string& root, int port, bool keepalive) {
     port_ = port;
     const std::string conf = prefix + "/nginx.conf";
     std::ofstream out(conf);
@@ -151,6 +169,7 @@ class Nginx {
         << "events { worker_connections 1024; }\n"
         << "http {\n"
         << "  access_log off;\n  sendfile on;\n  tcp_nopush on;\n"
+        << (keepalive ? "" : "  keepalive_timeout 0;\n")
         << "  default_type application/octet-stream;\n"
         << "  client_body_temp_path " << prefix << "/body;\n"
         << "  proxy_temp_path " << prefix << "/proxy;\n"
@@ -212,6 +231,7 @@ struct Sample {
   double seconds = 0;
   double cpu = 0;
   int64_t bytes = 0;
+  long long overflows = 0;  // listen backlog drops during the sample
 };
 
 // One download of the big file; bytes is what curl received.
@@ -240,11 +260,13 @@ Sample ConcurrentDownloads(const Target& t, int clients, int repeat) {
   }
   command += "wait)";
   Sample s;
+  const long long overflows = ListenOverflows();
   const double cpu = t.Cpu();
   const double start = Now();
   const std::string out = Run(command);
   s.seconds = Now() - start;
   s.cpu = t.Cpu() - cpu;
+  s.overflows = ListenOverflows() - overflows;
   std::istringstream lines(out);
   long long n;
   while (lines >> n) s.bytes += n;
@@ -274,6 +296,8 @@ int main(int argc, char** argv) {
       o.repeat = std::atoi(argv[i + 1]);
     else if (flag == "--dir")
       o.dir = argv[i + 1];
+    else if (flag == "--nginx-keepalive")
+      o.keepalive = std::string(argv[i + 1]) != "off";
     else {
       fprintf(stderr, "unknown option %s\n", argv[i]);
       return 2;
@@ -339,7 +363,7 @@ int main(int argc, char** argv) {
     ours.small_paths.push_back(manager.Publish(root + "/small" + std::to_string(c)));
 
   Nginx nginx;
-  if (!nginx.Start(dir, root, FreeLoopbackPort())) {
+  if (!nginx.Start(dir, root, FreeLoopbackPort(), o.keepalive)) {
     fprintf(stderr, "nginx did not start; see %s/error.log\n", dir.c_str());
     Run("cat '" + dir + "/error.log' >&2");
     return 2;
@@ -384,8 +408,8 @@ int main(int argc, char** argv) {
   const double single_ours = Median(rate[0]), single_nginx = Median(rate[1]);
   const double single_cpu_ours = Median(cpu[0]), single_cpu_nginx = Median(cpu[1]);
 
-  printf("\n%d concurrent clients, %d downloads of 1 MiB each, %d rounds each, alternating\n",
-         o.clients, o.repeat, o.rounds);
+  printf("\n%d concurrent clients, %d downloads of 1 MiB each, %d rounds each, alternating%s\n",
+         o.clients, o.repeat, o.rounds, o.keepalive ? "" : " (nginx without keep-alive)");
   std::vector<double> crate[2], ccpu[2];
   const int64_t concurrent_bytes = int64_t{o.clients} * o.repeat * small_size;
   for (int r = 0; r < o.rounds; ++r) {
@@ -401,8 +425,8 @@ int main(int argc, char** argv) {
       }
       crate[slot].push_back(s.bytes / kMiB / s.seconds);
       ccpu[slot].push_back(s.cpu / (s.bytes / kMiB / 1024.0));
-      printf("  round %d %-5s %8.1f MiB/s  server CPU %.3f s/GiB\n", r + 1, t.name.c_str(),
-             crate[slot].back(), ccpu[slot].back());
+      printf("  round %d %-5s %8.1f MiB/s  server CPU %.3f s/GiB  listen overflows %lld\n", r + 1,
+             t.name.c_str(), crate[slot].back(), ccpu[slot].back(), s.overflows);
       fflush(stdout);
     }
   }
