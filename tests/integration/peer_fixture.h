@@ -1,0 +1,80 @@
+// Shared set-up of the integration suites: a Network of namespaces on one
+// segment and a qnchat-peer in each, helpers that wait for discovery.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/netns.h"
+#include "support/peer_process.h"
+
+namespace qnchat_test {
+
+// Bound for anything the peers must do on their own (announcements go out
+// every 500 ms, answers within one pass); a ceiling, not a timing assertion.
+constexpr int kEventTimeoutMs = 15000;
+
+inline PeerOptions NamedPeer(int index) {
+  PeerOptions options;
+  options.nick = "Nick" + std::to_string(index);
+  options.host = "host-" + std::to_string(index);
+  options.uuid = "00000000-0000-0000-0000-00000000000" + std::to_string(index);
+  return options;
+}
+
+inline PeerProcess::Match PeerIs(const PeerProcess& peer) {
+  Json::Value expected(Json::objectValue);
+  expected["hostName"] = peer.host();
+  expected["uuid"] = peer.uuid();
+  return Fields(expected);
+}
+
+class PeerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!IsRoot()) GTEST_SKIP() << "needs root to create network namespaces";
+    network_ = std::make_unique<Network>();
+  }
+  void TearDown() override {
+    if (HasFailure()) {
+      for (auto& peer : peers_) {
+        if (peer) ADD_FAILURE() << peer->host() << " stderr tail:\n" << peer->StderrTail(60);
+      }
+    }
+    peers_.clear();
+    network_.reset();
+  }
+
+  // count hosts on subnet 198.18.0.0/24, a peer started in each.
+  bool StartPeers(int count, const std::vector<PeerOptions>& options = {}) {
+    hosts_ = network_->MakeSegment(count);
+    if (hosts_.size() != static_cast<size_t>(count)) return false;
+    for (int i = 0; i < count; ++i) {
+      PeerOptions peer_options =
+          i < static_cast<int>(options.size()) ? options[i] : NamedPeer(i + 1);
+      peers_.push_back(PeerProcess::Start(*hosts_[i], peer_options));
+      if (!peers_.back()) return false;
+    }
+    return true;
+  }
+
+  // Every peer has reported every other one; false after the bound.
+  bool AllDiscovered() {
+    for (auto& a : peers_) {
+      for (auto& b : peers_) {
+        if (a == b) continue;
+        if (!a->WaitEvent("OnPeerEntry", kEventTimeoutMs, PeerIs(*b))) return false;
+      }
+    }
+    return true;
+  }
+
+  std::unique_ptr<Network> network_;
+  std::vector<NetNamespace*> hosts_;
+  std::vector<std::unique_ptr<PeerProcess>> peers_;
+};
+
+}  // namespace qnchat_test
