@@ -123,6 +123,73 @@ TEST(ChatSerializerTest, MatchesHandBuiltBufferByteForByte) {
   EXPECT_TRUE(decoded.destination.empty());
 }
 
+// Every field present: ref_seq and port take their places (ref_seq added
+// first, so it sits last in the table), the strings in their fixed order.
+ChatMessage AllFieldsMessage() {
+  ChatMessage message;
+  message.seq = 1;
+  message.refSeq = 2;
+  message.nickName = "A";
+  message.hostName = "B";
+  message.uuid = "C";
+  message.command = CHAT_CMD_FILE | CHAT_CMD_OPT_SENDCHECK;
+  message.text = "f.txt";
+  message.port = 6011;
+  message.uri = "U";
+  message.section = "S";
+  message.position = "P";
+  message.telephone = "T";
+  message.email = "E";
+  return message;
+}
+
+std::vector<uint8_t> AllFieldsBytes() {
+  Bytes expected(232);
+  expected.U32(0, 40);  // root table at 40; bytes 4-7 pad the vtable to 8
+  const uint16_t vtable[16] = {32, 72, 4, 56, 64, 12, 16, 20, 24, 28, 32, 36, 40, 44, 48, 52};
+  for (int i = 0; i < 16; ++i) expected.U16(8 + 2 * i, vtable[i]);
+  expected.U32(40, 32);  // table -> vtable at 40 - 32
+  expected.Text(44, std::string("\x01\x00QNCHAT", 8));
+  // nick, host, uuid, command, text, then port, then uri .. email.
+  const size_t fields[10] = {52, 56, 60, 64, 68, 76, 80, 84, 88, 92};
+  const size_t strings[10] = {112, 120, 128, 136, 180, 192, 200, 208, 216, 224};
+  for (int i = 0; i < 10; ++i) expected.U32(fields[i], strings[i] - fields[i]);
+  expected.U32(72, 6011);
+  expected.U64(96, 1);   // seq
+  expected.U64(104, 2);  // ref_seq
+  expected.String(112, "A");
+  expected.String(120, "B");
+  expected.String(128, "C");
+  expected.String(136, "CHAT_CMD_FILE|CHAT_CMD_OPT_SENDCHECK");
+  expected.String(180, "f.txt");
+  expected.String(192, "U");
+  expected.String(200, "S");
+  expected.String(208, "P");
+  expected.String(216, "T");
+  expected.String(224, "E");
+  return expected.get();
+}
+
+TEST(ChatSerializerTest, MessageWithEveryFieldMatchesHandBuiltBuffer) {
+  auto buffer = ChatSerializer::Create()->Serialize(AllFieldsMessage());
+  EXPECT_EQ(ToVector(*buffer), AllFieldsBytes());
+  ChatMessage decoded;
+  ASSERT_TRUE(Decode(AllFieldsBytes(), &decoded));
+  ExpectSameWireFields(decoded, AllFieldsMessage());
+}
+
+// Field ids are the declaration order: vtable offset 4 + 2n.
+TEST(ChatSerializerTest, SchemaVtableOffsetsFollowTheFieldIds) {
+  using W = wire::WireMessage;
+  const int offsets[14] = {W::VT_HEADER,    W::VT_SEQ,  W::VT_REF_SEQ, W::VT_NICK_NAME,
+                           W::VT_HOST_NAME, W::VT_UUID, W::VT_COMMAND, W::VT_TEXT,
+                           W::VT_PORT,      W::VT_URI,  W::VT_SECTION, W::VT_POSITION,
+                           W::VT_TELEPHONE, W::VT_EMAIL};
+  for (int n = 0; n < 14; ++n) EXPECT_EQ(offsets[n], 4 + 2 * n) << n;
+  EXPECT_EQ(sizeof(wire::WireHeader), 8u);
+  EXPECT_EQ(alignof(wire::WireHeader), 1u);
+}
+
 TEST(ChatSerializerTest, EmptyMessageEncodesEveryStringAndNoZeroScalar) {
   const ChatMessage message;
   auto buffer = ChatSerializer::Create()->Serialize(message);
@@ -235,6 +302,96 @@ TEST(ChatDeserializerTest, SurvivesEverySingleByteCorruption) {
     }
   }
   EXPECT_GT(rejected, 0);
+}
+
+// Hand-made damage to the all-fields buffer at known places: each must be
+// refused, never read past the bytes or trusted.
+TEST(ChatDeserializerTest, RejectsBadOffsetsAndSizes) {
+  struct Damage {
+    const char* what;
+    size_t at;
+    int width;  // 1, 2 or 4 bytes, little-endian
+    uint32_t value;
+  };
+  const Damage damages[] = {
+      {"root offset past the end", 0, 4, 232},
+      {"root offset far past the end", 0, 4, 0x7FFFFFF0},
+      {"root offset not aligned", 0, 4, 41},
+      {"vtable behind the buffer start", 40, 4, 64},
+      {"vtable past the end", 40, 4, 0xFFFFFF00},
+      {"odd vtable size", 8, 2, 33},
+      {"vtable larger than the buffer", 8, 2, 400},
+      {"int64 field not aligned", 14, 2, 58},
+      {"int64 field past the end", 14, 2, 0xFFF0},
+      {"string offset past the end", 92, 4, 500},
+      {"string offset not aligned", 92, 4, 133},
+      {"string length past the end", 224, 4, 9},
+      {"string length huge", 224, 4, 0xFFFFFFF0},
+      {"string not terminated", 229, 1, 'X'},
+      {"header past the end", 12, 2, 0xFFFF},
+  };
+  const std::vector<uint8_t> good = AllFieldsBytes();
+  for (const Damage& damage : damages) {
+    std::vector<uint8_t> bytes = good;
+    for (int i = 0; i < damage.width; ++i) {
+      bytes[damage.at + i] = static_cast<uint8_t>(damage.value >> (8 * i));
+    }
+    ChatMessage decoded;
+    EXPECT_FALSE(Decode(bytes, &decoded)) << damage.what;
+    EXPECT_FALSE(IsCompleteChatMessage(bytes.data(), bytes.size())) << damage.what;
+  }
+  ChatMessage decoded;
+  EXPECT_TRUE(Decode(good, &decoded));
+}
+
+// Buffers of the right shape whose fields hold the wrong kind of value.
+TEST(ChatDeserializerTest, RejectsFieldsOfTheWrongKind) {
+  auto build = [](auto add_fields) {
+    flatbuffers::FlatBufferBuilder builder;
+    const wire::WireHeader header(1, 0, 'Q', 'N', 'C', 'H', 'A', 'T');
+    const auto start = builder.StartTable();
+    add_fields(builder);
+    builder.AddStruct(wire::WireMessage::VT_HEADER, &header);
+    builder.Finish(flatbuffers::Offset<wire::WireMessage>(builder.EndTable(start)));
+    return std::vector<uint8_t>(builder.GetBufferPointer(),
+                                builder.GetBufferPointer() + builder.GetSize());
+  };
+  ChatMessage decoded;
+  // A small number where a string offset belongs: points at a misaligned place.
+  EXPECT_FALSE(Decode(build([](flatbuffers::FlatBufferBuilder& b) {
+                        b.AddElement<uint32_t>(wire::WireMessage::VT_NICK_NAME, 1, 0);
+                      }),
+                      &decoded));
+  // A large number where a string offset belongs: points outside.
+  EXPECT_FALSE(Decode(build([](flatbuffers::FlatBufferBuilder& b) {
+                        b.AddElement<uint32_t>(wire::WireMessage::VT_COMMAND, 0x10000000, 0);
+                      }),
+                      &decoded));
+  // A one-byte value where the 8-byte seq belongs: misplaced for an int64.
+  EXPECT_FALSE(Decode(build([](flatbuffers::FlatBufferBuilder& b) {
+                        b.AddElement<uint8_t>(wire::WireMessage::VT_SEQ, 1, 0);
+                      }),
+                      &decoded));
+  // The header given as a string instead of the inline struct.
+  flatbuffers::FlatBufferBuilder builder;
+  auto text = builder.CreateString("\x01\x00QNCHAT");
+  const auto start = builder.StartTable();
+  builder.AddOffset(wire::WireMessage::VT_HEADER, text);
+  builder.Finish(flatbuffers::Offset<wire::WireMessage>(builder.EndTable(start)));
+  EXPECT_FALSE(Decode(std::vector<uint8_t>(builder.GetBufferPointer(),
+                                           builder.GetBufferPointer() + builder.GetSize()),
+                      &decoded));
+}
+
+TEST(ChatDeserializerTest, TwelveBytesAreTheShortestInputThatIsVerified) {
+  // 12 bytes: a root offset and a table whose vtable lies outside -- read, refused.
+  std::vector<uint8_t> bytes = {4, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+  ChatMessage decoded;
+  EXPECT_FALSE(Decode(bytes, &decoded));
+  // Any valid buffer is longer; 11 bytes of a valid buffer are refused before reading.
+  const auto full = ToVector(*ChatSerializer::Create()->Serialize(ChatMessage()));
+  EXPECT_GT(full.size(), 12u);
+  EXPECT_FALSE(Decode(std::vector<uint8_t>(full.begin(), full.begin() + 11), &decoded));
 }
 
 TEST(ChatDeserializerTest, AcceptsTrailingBytesBehindAValidBuffer) {
