@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "chat/chat_serializer.h"
+
 namespace chat {
 namespace {
 
@@ -147,6 +149,102 @@ TEST(ChatPacketAssemblerTest, FloodOfPacketsStaysWithinTheSlots) {
     assembler.AddPacket(MakePacket(random() % 50, random(), total, random() % total, "z"));
     ASSERT_LE(assembler.HeldPackets(), ChatPacketAssembler::kSlotCount);
   }
+}
+
+// A packet 256 counters later takes the same slot: the earlier message loses
+// its piece without a report and does not complete; nothing is mixed up.
+TEST(ChatPacketAssemblerTest, SlotReuseEvictsAnUnfinishedMessage) {
+  ChatPacketAssembler assembler;
+  EXPECT_EQ(assembler.AddPacket(MakePacket(1, 10, 2, 0, "a0")), nullptr);
+  EXPECT_EQ(assembler.AddPacket(MakePacket(2, 10 + 256, 2, 0, "b0")), nullptr);
+  EXPECT_EQ(assembler.HeldPackets(), 1);
+  EXPECT_EQ(assembler.AddPacket(MakePacket(1, 11, 2, 1, "a1")), nullptr);
+  // Message 2's piece was cleared as a foreign neighbour; the retransmission
+  // of message 1 on new counters still completes.
+  EXPECT_EQ(assembler.AddPacket(MakePacket(2, 11 + 256, 2, 1, "b1")), nullptr);
+  EXPECT_EQ(assembler.AddPacket(MakePacket(1, 20, 2, 0, "A0")), nullptr);
+  EXPECT_EQ(ToString(assembler.AddPacket(MakePacket(1, 21, 2, 1, "A1"))), "A0A1");
+}
+
+// A lost piece keeps its message from completing; the others wait in their
+// slots until the retransmission (new counters) completes, and later traffic
+// overwrites them. The slots never hold more than 256 packets.
+TEST(ChatPacketAssemblerTest, MissingPieceWaitsForTheRetransmission) {
+  ChatPacketAssembler assembler;
+  const std::string message = Pattern(5 * 1200, 'k');
+  auto piece = [&](int i) { return message.substr(static_cast<size_t>(i) * 1200, 1200); };
+  for (int i : {0, 1, 2, 4})
+    EXPECT_EQ(assembler.AddPacket(MakePacket(8, 100 + i, 5, i, piece(i))), nullptr);
+  EXPECT_EQ(assembler.HeldPackets(), 4);
+  std::unique_ptr<ChatBuffer> out;
+  for (int i = 0; i < 5; ++i) {
+    out = assembler.AddPacket(MakePacket(8, 105 + i, 5, i, piece(i)));
+    if (i < 4) {
+      EXPECT_EQ(out, nullptr) << i;
+    }
+  }
+  EXPECT_EQ(ToString(out), message);
+  EXPECT_EQ(assembler.HeldPackets(), 4);  // the first attempt's leftovers
+  for (uint32_t c = 0; c < 600; ++c) {
+    assembler.AddPacket(MakePacket(1000 + c, 200 + c, 3, c % 3, "z"));
+    ASSERT_LE(assembler.HeldPackets(), ChatPacketAssembler::kSlotCount);
+  }
+}
+
+TEST(ChatPacketAssemblerTest, LargestMessageOf255PiecesJoinsAcrossTheSlotWrap) {
+  ChatPacketAssembler assembler;
+  const std::string message = Pattern(254 * 1200 + 7, 'm');
+  std::unique_ptr<ChatBuffer> out;
+  for (uint32_t i = 0; i < 255; ++i) {
+    // Start near the end of the slot array so the message wraps around it.
+    out = assembler.AddPacket(
+        MakePacket(3, 200 + i, 255, i,
+                   message.substr(i * 1200, std::min<size_t>(1200, message.size() - i * 1200))));
+    if (i < 254) {
+      ASSERT_EQ(out, nullptr) << i;
+    }
+  }
+  EXPECT_EQ(ToString(out), message);
+  EXPECT_EQ(assembler.HeldPackets(), 0);
+}
+
+// Datagrams delivered twice after the message completed: the late copies
+// join again, and the delivered list drops the repeated message.
+TEST(ChatPacketAssemblerTest, RepeatedMessageAfterDeliveryIsDroppedAsDuplicate) {
+  ChatMessage original;
+  original.seq = 4242;
+  original.command = 0x1006;
+  original.hostName = "h";
+  original.text = Pattern(2500, 'q');
+  auto serialized = ChatSerializer::Create()->Serialize(original);
+  const std::string bytes(reinterpret_cast<const char*>(serialized->Data()), serialized->Size());
+  const uint32_t total = static_cast<uint32_t>((bytes.size() + 1199) / 1200);
+  ASSERT_EQ(total, 3u);
+
+  ChatPacketAssembler assembler;
+  auto deserializer = ChatDeserializer::Create();
+  int delivered = 0;
+  int dropped = 0;
+  for (int round = 0; round < 2; ++round) {
+    for (uint32_t i = 0; i < total; ++i) {
+      auto out = assembler.AddPacket(
+          MakePacket(original.seq, 60 + i, total, i, bytes.substr(i * 1200, 1200)));
+      if (!out) continue;
+      ChatMessage message;
+      ASSERT_TRUE(deserializer->Deserialize(*out, message));
+      EXPECT_EQ(message.text, original.text);
+      if (assembler.IsDuplicate(message)) {
+        ++dropped;
+      } else {
+        ++delivered;
+      }
+    }
+  }
+  EXPECT_EQ(delivered, 1);
+  EXPECT_EQ(dropped, 1);
+  // A single late copy of one piece completes nothing.
+  EXPECT_EQ(assembler.AddPacket(MakePacket(original.seq, 61, total, 1, bytes.substr(1200, 1200))),
+            nullptr);
 }
 
 TEST(ChatPacketAssemblerTest, DuplicatesAreRememberedFor200Messages) {
