@@ -32,6 +32,17 @@ inline PeerProcess::Match PeerIs(const PeerProcess& peer) {
   return Fields(expected);
 }
 
+// Every line the peer wrote, for failure messages.
+inline std::string Dump(PeerProcess& peer) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  std::string text;
+  for (const auto& line : peer.Lines()) {
+    text += std::to_string(line.at_ms) + " " + Json::writeString(builder, line.json) + "\n";
+  }
+  return text;
+}
+
 class PeerTest : public ::testing::Test {
  protected:
   void SetUp() override {

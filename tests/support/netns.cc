@@ -154,21 +154,21 @@ bool NetNamespace::SetInputLoss(int percent) const {
   std::string ignored;
   Exec({"nft", "delete", "table", "inet", "qnchat_loss"}, &ignored);
   if (percent <= 0) return true;
-  const std::string rules =
-      "table inet qnchat_loss { chain input { type filter hook input priority 0; policy accept; "
-      "numgen random mod 100 < " +
-      std::to_string(std::min(percent, 100)) + " drop; } }";
-  return Ok(Wrap({"nft", rules}));
+  if (!AddInputChain("qnchat_loss")) return false;
+  return Ok(Wrap({"nft", "add rule inet qnchat_loss input numgen random mod 100 < " +
+                             std::to_string(std::min(percent, 100)) + " drop"}));
+}
+
+bool NetNamespace::AddInputChain(const std::string& table) const {
+  std::string ignored;
+  if (Exec({"nft", "list", "table", "inet", table}, &ignored) == 0) return true;
+  return Ok(Wrap({"nft", "add table inet " + table})) &&
+         Ok(Wrap({"nft", "add chain inet " + table +
+                             " input { type filter hook input priority 0 ; policy accept ; }"}));
 }
 
 bool NetNamespace::DropInput(const std::string& match) const {
-  std::string ignored;
-  if (Exec({"nft", "list", "table", "inet", "qnchat_drop"}, &ignored) != 0 &&
-      !Ok(Wrap({"nft",
-                "table inet qnchat_drop { chain input { type filter hook input priority "
-                "0; policy accept; } }"}))) {
-    return false;
-  }
+  if (!AddInputChain("qnchat_drop")) return false;
   return Ok(Wrap({"nft", "add rule inet qnchat_drop input " + match + " drop"}));
 }
 

@@ -50,6 +50,7 @@ class NetNamespace {
 
  private:
   friend class Network;
+  bool AddInputChain(const std::string& table) const;
   explicit NetNamespace(std::string name) : name_(std::move(name)) {}
   std::string name_;
   int next_device_ = 0;

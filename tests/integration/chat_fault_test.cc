@@ -1,0 +1,446 @@
+// The chat core under faults, each peer a qnchat-peer in a namespace of its
+// own: a peer that stops answering, addresses that come and go, a long text
+// over a small shaped link, a lossy link, and hostile bytes on its ports.
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "integration/fault_helpers.h"
+#include "integration/peer_fixture.h"
+
+namespace qnchat_test {
+namespace {
+
+constexpr int kTcpPort = 6001;
+constexpr int kUdpPort = 6000;
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+PeerProcess::Match SeqIs(int64_t seq) {
+  return [seq](const Json::Value& j) { return j["seq"].asInt64() == seq; };
+}
+
+std::string TextCommand(const PeerProcess& to, const std::string& text) {
+  return "text " + to.host() + " " + to.uuid() + " " + text;
+}
+
+// Printable, varied and reproducible, so that a reordered or repeated piece
+// shows.
+std::string PatternText(size_t length, uint32_t seed) {
+  std::mt19937 random(seed);
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string text(length, 'x');
+  for (size_t i = 0; i < length; ++i) text[i] = kAlphabet[random() % (sizeof(kAlphabet) - 1)];
+  return text;
+}
+
+std::string Gaps(const std::vector<int64_t>& times) {
+  std::string text;
+  for (size_t i = 1; i < times.size(); ++i) text += std::to_string(times[i] - times[i - 1]) + " ";
+  return text;
+}
+
+bool HasRoute(const Json::Value& peers, const std::string& local, const std::string& remote) {
+  for (const auto& route : peers["peers"][0]["routes"]) {
+    if (route["local"].asString() == local && route["remote"].asString() == remote) return true;
+  }
+  return false;
+}
+
+// The "peers" answer once the first peer has a route from local (or after 10 s).
+Json::Value WaitForRouteFrom(PeerProcess& peer, const std::string& local) {
+  Json::Value peers;
+  for (int i = 0; i < 100; ++i) {
+    peers = peer.Command("peers");
+    for (const auto& route : peers["peers"][0]["routes"]) {
+      if (route["local"].asString() == local) return peers;
+    }
+    Sleep(100);
+  }
+  return peers;
+}
+
+class ChatFaultTest : public PeerTest {
+ protected:
+  // Two hosts on one veth pair, a peer in each, discovered both ways.
+  void StartPair() {
+    ASSERT_TRUE(StartPeers(2));
+    ASSERT_TRUE(AllDiscovered());
+  }
+  // Sends a text and waits for its completion; the seq, or -1.
+  int64_t TextCompletes(PeerProcess& from, PeerProcess& to, const std::string& text) {
+    const size_t mark = from.Mark();
+    const int64_t seq = from.CommandResult(TextCommand(to, text));
+    if (seq < 0) return -1;
+    if (!from.WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(seq), mark)) return -1;
+    return seq;
+  }
+};
+
+// A frozen peer keeps its sockets, so connections to it succeed at the kernel
+// but nothing is ever answered.
+TEST_F(ChatFaultTest, FrozenPeerGetsFiveTransmissionsThenPingsThenLosesItsAddress) {
+  ASSERT_NO_FATAL_FAILURE(StartPair());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  PacketCapture capture(*hosts_[1]);
+  ASSERT_TRUE(capture.ok());
+  // Let the start-up announcements and their answers end first.
+  Sleep(2500);
+  ASSERT_TRUE(b.Signal(SIGSTOP));
+  const size_t mark = a.Mark();
+  const int64_t sent_at = PeerProcess::NowMs();
+  const int64_t seq = a.CommandResult(TextCommand(b, "are you there"));
+  ASSERT_GE(seq, 0);
+
+  // 5 transmissions, each after more than 1000 ms and at most one more tick.
+  auto failed = a.WaitEvent("OnSendMessageFailed", 12000, SeqIs(seq), mark);
+  ASSERT_TRUE(failed) << "no OnSendMessageFailed within 12 s";
+  std::vector<int64_t> texts = capture.ConnectionsTo("198.18.0.2", kTcpPort, sent_at);
+  std::vector<int64_t> before_failure;
+  for (int64_t t : texts) {
+    if (t <= failed->at_ms) before_failure.push_back(t);
+  }
+  ASSERT_EQ(before_failure.size(), 5u) << "connection gaps: " << Gaps(texts);
+  for (size_t i = 1; i < before_failure.size(); ++i) {
+    const int64_t gap = before_failure[i] - before_failure[i - 1];
+    EXPECT_GE(gap, 1000) << "transmission " << i + 1 << " too early; gaps " << Gaps(before_failure);
+    EXPECT_LE(gap, 1000 + 500 + 250)
+        << "transmission " << i + 1 << " late; gaps " << Gaps(before_failure);
+  }
+  EXPECT_EQ(a.CountEvents("OnSendMessageCompleted", nullptr, mark), 0u);
+  EXPECT_EQ(CountLogLines(a, "Message " + std::to_string(seq) + " [CHAT_CMD_TEXT"), 1u);
+
+  // Then a PING, five times, and the only address goes: the peer has left.
+  auto exit = a.WaitEvent("OnPeerExit", 12000, PeerIs(b), mark);
+  ASSERT_TRUE(exit) << "no OnPeerExit within 12 s of the failure";
+  std::vector<int64_t> pings;
+  for (int64_t t : capture.ConnectionsTo("198.18.0.2", kTcpPort, failed->at_ms)) {
+    if (t <= exit->at_ms) pings.push_back(t);
+  }
+  EXPECT_EQ(pings.size(), 5u) << "ping gaps: " << Gaps(pings);
+  for (size_t i = 1; i < pings.size(); ++i) EXPECT_GE(pings[i] - pings[i - 1], 1000);
+  EXPECT_EQ(CountLogLines(a, "[CHAT_CMD_PING"), 1u) << "one PING given up";
+  EXPECT_EQ(a.Command("peers")["result"].asInt(), 0);
+  EXPECT_EQ(a.CommandResult(TextCommand(b, "gone")), -1);
+  // Nothing more goes to the removed address.
+  Sleep(2000);
+  EXPECT_TRUE(capture.ConnectionsTo("198.18.0.2", kTcpPort, exit->at_ms + 100).empty());
+
+  // Thawed, it announces nothing new, but it can still reach the first.
+  ASSERT_TRUE(b.Signal(SIGCONT));
+  EXPECT_EQ(a.CountEvents("OnPeerExit"), 1u);
+}
+
+TEST_F(ChatFaultTest, AddressAddedAndRemovedAtRunTimeRebindsAndAnnouncesAgain) {
+  ASSERT_NO_FATAL_FAILURE(StartPair());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  PacketCapture capture(*hosts_[1]);
+  ASSERT_TRUE(capture.ok());
+  Sleep(2000);
+
+  // A second link: both hosts gain an interface, bind it and start over.
+  size_t a_log = LogLines(a).size();
+  size_t b_mark = b.Mark();
+  std::string a_dev, b_dev;
+  ASSERT_TRUE(
+      network_->Link(hosts_[0], "198.18.1.1/24", hosts_[1], "198.18.1.2/24", 1500, &a_dev, &b_dev));
+  const int64_t linked_at = PeerProcess::NowMs();
+  // The address check runs every 3 s.
+  for (int i = 0; i < 50 && CountLogLines(a, "bind transport 198.18.1.1", a_log) == 0; ++i)
+    Sleep(100);
+  ASSERT_EQ(CountLogLines(a, "bind transport 198.18.1.1", a_log), 1u);
+  // Both routes are known and the lower local address comes first.
+  Json::Value peers = WaitForRouteFrom(a, "198.18.1.1");
+  ASSERT_TRUE(HasRoute(peers, "198.18.1.1", "198.18.1.2")) << peers;
+  EXPECT_EQ(peers["peers"][0]["routes"][0]["local"].asString(), "198.18.0.1") << peers;
+  EXPECT_EQ(peers["peers"][0]["routes"][0]["remote"].asString(), "198.18.0.2") << peers;
+  // Each side sent EXIT, so each side saw the other leave and come back.
+  EXPECT_TRUE(b.WaitEvent("OnPeerExit", kEventTimeoutMs, PeerIs(a), b_mark)) << "no EXIT";
+  ASSERT_TRUE(b.WaitEvent("OnPeerEntry", kEventTimeoutMs, PeerIs(a), b_mark))
+      << "the ENTRY announcements did not restart";
+
+  // Multicast ENTRY from the first host on the new link: three, 500 ms apart.
+  Sleep(2500);
+  auto announcements = capture.Packets([&](const CapturedPacket& p) {
+    return !p.outgoing && p.protocol == IPPROTO_UDP && p.src == "198.18.1.1" &&
+           p.dst == "239.222.222.222" && p.at_ms >= linked_at;
+  });
+  // EXIT, then ENTRY three times; the card announcements are not restarted.
+  EXPECT_EQ(announcements.size(), 4u);
+
+  // Remove the lower address: its transport goes, EXIT is sent, ENTRY restarts.
+  a_log = LogLines(a).size();
+  b_mark = b.Mark();
+  const int64_t removed_at = PeerProcess::NowMs();
+  ASSERT_TRUE(hosts_[0]->DeleteAddress("eth0", "198.18.0.1/24"));
+  for (int i = 0; i < 50 && CountLogLines(a, "unbind transport 198.18.0.1", a_log) == 0; ++i) {
+    Sleep(100);
+  }
+  ASSERT_EQ(CountLogLines(a, "unbind transport 198.18.0.1", a_log), 1u);
+  auto exit = b.WaitEvent("OnPeerExit", kEventTimeoutMs, PeerIs(a), b_mark);
+  ASSERT_TRUE(exit) << "no EXIT seen after the address went";
+  auto entry = b.WaitEvent("OnPeerEntry", kEventTimeoutMs, PeerIs(a), b_mark);
+  ASSERT_TRUE(entry) << "no ENTRY after the address went";
+  EXPECT_GE(entry->at_ms, exit->at_ms);
+  EXPECT_EQ(entry->json["address"].asString(), "198.18.1.1");
+  Sleep(2000);
+  auto on_new = capture.Packets([&](const CapturedPacket& p) {
+    return !p.outgoing && p.protocol == IPPROTO_UDP && p.src == "198.18.1.1" &&
+           p.dst == "239.222.222.222" && p.at_ms >= removed_at;
+  });
+  EXPECT_EQ(on_new.size(), 4u) << "EXIT then three ENTRY on the remaining link";
+  // Texts now take the remaining link, in both directions.
+  EXPECT_GE(TextCompletes(a, b, "over the second link"), 0);
+  EXPECT_GE(TextCompletes(b, a, "and back"), 0);
+}
+
+TEST_F(ChatFaultTest, HostWithTwoLinksIsReachedThroughTheLowerLocalAddress) {
+  // The higher subnet is linked first, so creation order and address order differ.
+  NetNamespace* host_a = network_->AddHost("a");
+  NetNamespace* host_b = network_->AddHost("b");
+  ASSERT_TRUE(host_a && host_b);
+  ASSERT_TRUE(network_->Link(host_a, "198.18.7.1/24", host_b, "198.18.7.2/24"));
+  ASSERT_TRUE(network_->Link(host_a, "198.18.3.1/24", host_b, "198.18.3.2/24"));
+  hosts_ = {host_a, host_b};
+  peers_.push_back(PeerProcess::Start(*host_a, NamedPeer(1)));
+  ASSERT_TRUE(peers_.back());
+  peers_.push_back(PeerProcess::Start(*host_b, NamedPeer(2)));
+  ASSERT_TRUE(peers_.back());
+  ASSERT_TRUE(AllDiscovered());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  PacketCapture capture(*host_b);
+  ASSERT_TRUE(capture.ok());
+
+  Json::Value peers = WaitForRouteFrom(a, "198.18.7.1");
+  ASSERT_TRUE(HasRoute(peers, "198.18.7.1", "198.18.7.2")) << peers;
+  EXPECT_EQ(peers["peers"][0]["routes"][0]["local"].asString(), "198.18.3.1") << peers;
+  EXPECT_EQ(peers["peers"][0]["routes"][0]["remote"].asString(), "198.18.3.2") << peers;
+  peers = WaitForRouteFrom(b, "198.18.7.2");
+  EXPECT_EQ(peers["peers"][0]["routes"][0]["local"].asString(), "198.18.3.2") << peers;
+
+  // While the first host sends, the only connections b receives are its texts.
+  int64_t from = PeerProcess::NowMs();
+  for (int i = 0; i < 3; ++i) ASSERT_GE(TextCompletes(a, b, "text " + std::to_string(i)), 0);
+  EXPECT_EQ(capture.ConnectionsTo("198.18.3.2", kTcpPort, from).size(), 3u);
+  EXPECT_TRUE(capture.ConnectionsTo("198.18.7.2", kTcpPort, from).empty());
+  EXPECT_EQ(b.CountEvents("OnRecvText"), 3u);
+  // The way back: b's own text leaves from its lower address, to a's lower one.
+  Sleep(600);  // the answers' copies on b's other transport are out
+  from = PeerProcess::NowMs();
+  ASSERT_GE(TextCompletes(b, a, "answer"), 0);
+  auto syns = capture.Packets([&](const CapturedPacket& p) {
+    return p.outgoing && p.protocol == IPPROTO_TCP && p.dport == kTcpPort &&
+           (p.tcp_flags & TH_SYN) && !(p.tcp_flags & TH_ACK) && p.at_ms >= from;
+  });
+  ASSERT_EQ(syns.size(), 1u);
+  EXPECT_EQ(syns[0].src, "198.18.3.2");
+  EXPECT_EQ(syns[0].dst, "198.18.3.1");
+}
+
+TEST_F(ChatFaultTest, LongTextOverSmallShapedLinkArrivesWholeAndOnce) {
+  hosts_ = network_->MakeSegment(2, 0, 1280);
+  ASSERT_EQ(hosts_.size(), 2u);
+  // A slow, queueing link both ways: about 0.2 s for the text, well inside
+  // the 1000 ms before a retransmission.
+  ASSERT_TRUE(hosts_[0]->SetTbf("eth0", "4mbit", 4000, 200));
+  ASSERT_TRUE(hosts_[1]->SetTbf("eth0", "4mbit", 4000, 200));
+  for (int i = 0; i < 2; ++i) {
+    peers_.push_back(PeerProcess::Start(*hosts_[i], NamedPeer(i + 1)));
+    ASSERT_TRUE(peers_.back());
+  }
+  ASSERT_TRUE(AllDiscovered());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  PacketCapture capture(*hosts_[1]);
+  ASSERT_TRUE(capture.ok());
+
+  const std::string text = PatternText(100000, 7);
+  const size_t mark = b.Mark();
+  const int64_t from = PeerProcess::NowMs();
+  const int64_t seq = TextCompletes(a, b, text);
+  ASSERT_GE(seq, 0) << "the long text was not acknowledged";
+  auto received = b.WaitEvent("OnRecvText", kEventTimeoutMs, nullptr, mark);
+  ASSERT_TRUE(received);
+  const std::string got = received->json["text"].asString();
+  EXPECT_EQ(got.size(), text.size());
+  EXPECT_TRUE(got == text) << "the text arrived changed";
+  // Once: no retransmission was needed and none was delivered.
+  Sleep(2500);
+  EXPECT_EQ(b.CountEvents("OnRecvText", nullptr, mark), 1u);
+  EXPECT_EQ(capture.ConnectionsTo("198.18.0.2", kTcpPort, from).size(), 1u);
+  // And the other way round, while the first still works.
+  EXPECT_GE(TextCompletes(b, a, PatternText(100000, 8)), 0);
+}
+
+TEST_F(ChatFaultTest, LossyLinkLosesNoTextSilently) {
+  ASSERT_NO_FATAL_FAILURE(StartPair());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  ASSERT_TRUE(hosts_[1]->SetInputLoss(10));
+  constexpr int kTexts = 50;
+  const size_t a_mark = a.Mark();
+  const size_t b_mark = b.Mark();
+  std::map<int64_t, std::string> sent;
+  for (int i = 0; i < kTexts; ++i) {
+    const std::string text = "lossy-" + std::to_string(i) + "-" + PatternText(40, i);
+    const int64_t seq = a.CommandResult(TextCommand(b, text));
+    ASSERT_GE(seq, 0) << "text " << i;
+    sent[seq] = text;
+  }
+  // Every text ends in a report: 5 transmissions are over within ~8 s.
+  auto reported = [&] {
+    size_t n = 0;
+    for (const auto& [seq, text] : sent) {
+      if (a.CountEvents("OnSendMessageCompleted", SeqIs(seq), a_mark) +
+              a.CountEvents("OnSendMessageFailed", SeqIs(seq), a_mark) >
+          0) {
+        ++n;
+      }
+    }
+    return n;
+  };
+  for (int i = 0; i < 300 && reported() < sent.size(); ++i) Sleep(100);
+  EXPECT_EQ(reported(), sent.size()) << "texts neither completed nor failed";
+
+  std::map<std::string, int> delivered;
+  for (const auto& line : b.Lines()) {
+    if (line.json["event"].asString() == "OnRecvText") ++delivered[line.json["text"].asString()];
+  }
+  size_t completed = 0, failed = 0;
+  for (const auto& [seq, text] : sent) {
+    if (a.CountEvents("OnSendMessageCompleted", SeqIs(seq), a_mark) > 0) {
+      ++completed;
+      EXPECT_GT(delivered[text], 0) << "seq " << seq << " reported completed but never received";
+    }
+    if (a.CountEvents("OnSendMessageFailed", SeqIs(seq), a_mark) > 0) ++failed;
+  }
+  // Whatever arrived is one of the texts sent, unchanged.
+  std::set<std::string> texts;
+  for (const auto& [seq, text] : sent) texts.insert(text);
+  for (const auto& [text, count] : delivered)
+    EXPECT_TRUE(texts.count(text)) << "unknown text " << text;
+  printf("10%% loss: %zu of %d completed, %zu failed, %zu distinct delivered, %zu deliveries\n",
+         completed, kTexts, failed, delivered.size(), b.CountEvents("OnRecvText", nullptr, b_mark));
+  // With one in ten packets dropped nearly all should make it within 5 tries.
+  EXPECT_GE(completed, static_cast<size_t>(kTexts * 8 / 10));
+  ASSERT_TRUE(hosts_[1]->SetInputLoss(0));
+  EXPECT_GE(TextCompletes(a, b, "after the loss"), 0);
+}
+
+TEST_F(ChatFaultTest, HostileDatagramsAndConnectionsAreDroppedAndThePeerStillAnswers) {
+  ASSERT_NO_FATAL_FAILURE(StartPair());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  NetNamespace& attacker = *hosts_[0];
+  const std::string target = "198.18.0.2";
+  std::mt19937 random(42);
+  auto noise = [&random](size_t n) {
+    std::string bytes(n, '\0');
+    for (auto& c : bytes) c = static_cast<char>(random());
+    return bytes;
+  };
+
+  // Connections that stay open through the whole test: an idle one, one with
+  // half a header, one with a header promising more than it sends.
+  std::vector<int> held;
+  for (const std::string& start : {std::string(), std::string("\x00\x00\x00", 3),
+                                   FramedPacket(1, 1, 1, 0, std::string(10, 'x'))}) {
+    const int fd = ConnectFrom(attacker, target, kTcpPort);
+    ASSERT_GE(fd, 0);
+    if (!start.empty()) {
+      ASSERT_EQ(send(fd, start.data(), start.size(), MSG_NOSIGNAL),
+                static_cast<ssize_t>(start.size()));
+    }
+    held.push_back(fd);
+  }
+
+  // Datagrams: random, empty-ish, short headers, headers with absurd
+  // totals/indexes, complete packets that are not a message.
+  std::vector<std::string> datagrams = {std::string(1, '\x01'), noise(19), noise(20)};
+  for (int i = 0; i < 40; ++i) datagrams.push_back(noise(1 + random() % 1400));
+  datagrams.push_back(FramedPacket(5, 1, 0, 0, "zero total"));
+  datagrams.push_back(FramedPacket(5, 1, 1, 7, "index past total"));
+  datagrams.push_back(FramedPacket(5, 1, 0xffffffffu, 0, noise(100)));
+  datagrams.push_back(FramedPacket(-1, 0xffffffffu, 300, 299, noise(1180)));
+  datagrams.push_back(FramedPacket(6, 2, 1, 0, std::string()));
+  for (int i = 0; i < 20; ++i)
+    datagrams.push_back(FramedPacket(100 + i, i, 1, 0, noise(4 + i * 50)));
+  // A message in two halves whose second half never comes, then one whose
+  // halves are each noise.
+  datagrams.push_back(FramedPacket(200, 1, 2, 0, noise(1200)));
+  datagrams.push_back(FramedPacket(201, 2, 2, 0, noise(1200)));
+  datagrams.push_back(FramedPacket(201, 3, 2, 1, noise(300)));
+  // FlatBuffers-looking: a root offset pointing outside, then inside garbage.
+  datagrams.push_back(FramedPacket(300, 1, 1, 0, std::string("\xff\xff\xff\x7f", 4) + noise(60)));
+  datagrams.push_back(FramedPacket(301, 1, 1, 0, std::string("\x08\x00\x00\x00", 4) + noise(60)));
+  const size_t b_log = LogLines(b).size();
+  for (const auto& d : datagrams) {
+    ASSERT_TRUE(SendDatagramFrom(attacker, target, kUdpPort, d));
+    // Also at the multicast group, which every peer reads.
+    SendDatagramFrom(attacker, "239.222.222.222", kUdpPort, d);
+  }
+
+  // Connections that send garbage and close, or reset, or flood.
+  auto send_and_close = [&](const std::string& bytes, bool reset) {
+    const int fd = ConnectFrom(attacker, target, kTcpPort);
+    ASSERT_GE(fd, 0);
+    // A peer that stops reading must not hang the test.
+    timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    if (reset) {
+      linger hard{1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+    }
+    close(fd);
+  };
+  send_and_close(std::string(), false);
+  send_and_close(noise(7), false);
+  send_and_close(noise(5000), false);
+  send_and_close(FramedPacket(400, 1, 1, 0, noise(3000)), false);
+  send_and_close(FramedPacket(401, 1, 1, 0, noise(800)), true);
+  send_and_close(FramedPacket(402, 1, 3, 2, noise(100)), false);
+  // More than the 1,000,000 bytes a message may take; the peer may cut it off.
+  std::thread flood([&] { send_and_close(FramedPacket(403, 1, 1, 0, noise(1500000)), false); });
+  flood.join();
+  // The UDP port is not a TCP port: refused, nothing to crash.
+  EXPECT_LT(ConnectFrom(attacker, target, kUdpPort), 0);
+
+  // Still alive, still answering, with the idle connections still open.
+  Sleep(1000);
+  EXPECT_FALSE(b.Exited()) << "the peer died";
+  EXPECT_GE(CountLogLines(b, "receive illegal message", b_log), 1u)
+      << "the bad messages never reached the decoder";
+  EXPECT_GE(TextCompletes(a, b, "still there?"), 0);
+  EXPECT_GE(TextCompletes(b, a, "yes"), 0);
+  auto got = b.WaitEvent("OnRecvText", 0,
+                         [](const Json::Value& j) { return j["text"] == "still there?"; });
+  EXPECT_TRUE(got);
+  // Nothing made up from the noise reached the application.
+  EXPECT_EQ(b.CountEvents("OnRecvText"), 1u);
+  EXPECT_EQ(b.CountEvents("OnPeerEntry"), 1u);
+  for (const char* event : {"OnRecvFileUrl", "OnRecvShareScreenUrl", "OnMediaSessionClosed",
+                            "OnRecall", "OnRecallResult", "OnPeerExit", "OnSendMessageFailed"}) {
+    EXPECT_EQ(b.CountEvents(event), 0u) << event;
+  }
+  for (int fd : held) close(fd);
+  EXPECT_EQ(b.Quit(), 0) << "the peer did not quit cleanly";
+}
+
+}  // namespace
+}  // namespace qnchat_test
