@@ -34,16 +34,18 @@ class EntryTest : public ::testing::Test {
     home_ = mkdtemp(pattern);
   }
   void TearDown() override {
-    if (!ns_.empty()) system(("ip netns pids " + ns_ + " | xargs -r kill -9; ip netns del " + ns_).c_str());
+    if (!ns_.empty())
+      system(("ip netns pids " + ns_ + " | xargs -r kill -9; ip netns del " + ns_).c_str());
   }
   // A shell run in the namespace with a private HOME, display and IPC
   // namespace (the instance lock is System V shared memory, which network
   // namespaces do not separate; parallel tests must not see each other's).
   std::string InNamespace(const std::string& script, int* status) {
     const std::string app = std::string(QNCHAT_BINARY_DIR) + "/main/QNChat";
-    return RunShell("ip netns exec " + ns_ + " unshare --ipc env -u SUDO_UID -u PKEXEC_UID HOME=" + home_ +
-                   " APP=" + app + " xvfb-run -a -s '-screen 0 1024x768x24' sh -c '" + script + "'",
-               status);
+    return RunShell(
+        "ip netns exec " + ns_ + " unshare --ipc env -u SUDO_UID -u PKEXEC_UID HOME=" + home_ +
+            " APP=" + app + " xvfb-run -a -s '-screen 0 1024x768x24' sh -c '" + script + "'",
+        status);
   }
   std::string ns_;
   std::string home_;
