@@ -8,6 +8,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "chat/new_uuid_text.h"
 #include "chat_net/ip_address.h"
 #include "chat_net/socket_address.h"
 #include "main/base/log.h"
@@ -69,8 +70,15 @@ ChatPeerImpl::ChatPeerImpl(const std::string& nickName, const std::string& hostN
 ChatPeerImpl::~ChatPeerImpl() {
   Stop();
   transports_.clear();
-  // The screen source, media server, file server and file URI manager are
-  // released here, in that order, once they exist.
+  {
+    std::lock_guard<std::mutex> lock(shareLock_);
+    screenSource_ = nullptr;
+  }
+  mediaServer_ = nullptr;
+  // The file server's handler refers to the manager: the server (and its
+  // thread) goes first.
+  fileServer_ = nullptr;
+  fileUriManager_.reset();
   if (loop_) {
     if (sendTimer_) loop_->RemoveTimer(sendTimer_.get());
     if (addressTimer_) loop_->RemoveTimer(addressTimer_.get());
@@ -91,8 +99,7 @@ void ChatPeerImpl::SetBusinessInfo(const ChatBusinessInfo& info) {
 bool ChatPeerImpl::Start() {
   if (started_) return false;
   started_ = true;
-  // The file server and the media server are brought up here, before the
-  // network thread, once they exist.
+  StartServers();
   selector_ = chat_base::MakeRefCounted<chat_net::Selector>();
   loop_ = chat_net::EventLoop::Create(selector_);
   sendTimer_ = chat_base::MakeRefCounted<chat_net::Timer>(kSendIntervalMs, this, true);
@@ -109,17 +116,89 @@ int64_t ChatPeerImpl::SendText(const std::string& text, const std::string& hostN
   return messenger_->SendText(text, hostName, uuid);
 }
 
-int64_t ChatPeerImpl::SendFile(const std::string&, const std::string&, const std::string&) {
-  return -1;
+void ChatPeerImpl::StartServers() {
+  fileUriManager_ = std::make_unique<ChatFileUriManager>();
+  ChatFileUriManager* manager = fileUriManager_.get();
+  for (int p = kFirstServerPort; p <= kLastServerPort; ++p) {
+    if (!fileServer_) {
+      fileServer_ = chat_http::HttpServer::Create();
+      fileServer_->AddHandler(
+          ChatFileUriManager::kUriPattern,
+          [manager](const chat_http::HttpRequest& request, chat_http::HttpResponse& response) {
+            manager->OnRequest(request, response);
+          });
+      filePort_ = p - 1;
+      if (fileServer_->Listen("0.0.0.0", filePort_)) {
+        LogMessage(kLogDebug, "File Server: bind success on %s:%d", "0.0.0.0", filePort_);
+      } else {
+        fileServer_ = nullptr;
+        filePort_ = 0;
+      }
+    } else if (mediaServer_) {
+      break;
+    }
+    if (!mediaServer_) {
+      mediaPort_ = p;
+      mediaServer_ = chat_rtsp::RtspServer::Create();
+      if (mediaServer_->Start(p)) {
+        LogMessage(kLogDebug, "Media Server: bind success on %s:%d", "0.0.0.0", mediaPort_);
+      } else {
+        mediaServer_ = nullptr;
+        mediaPort_ = 0;
+      }
+    }
+  }
+}
+
+// The base name with extension of a path; both separators count, as paths
+// may come from elsewhere.
+static std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int64_t ChatPeerImpl::SendFile(const std::string& path, const std::string& hostName,
+                               const std::string& uuid) {
+  if (!fileServer_ || filePort_ == 0 || !fileUriManager_) return -1;
+  const std::string uri = fileUriManager_->Publish(path);
+  if (uri.empty()) return -1;
+  return messenger_->SendFile(uri, BaseName(path), filePort_, hostName, uuid);
 }
 
 int64_t ChatPeerImpl::RequestBusinessInfo(const std::string& hostName, const std::string& uuid) {
   return messenger_->RequestBusinessInfo(hostName, uuid);
 }
 
-int64_t ChatPeerImpl::ShareScreen(const std::string&, const std::string&) { return -1; }
+int64_t ChatPeerImpl::ShareScreen(const std::string& hostName, const std::string& uuid) {
+  if (!mediaServer_ || mediaPort_ == 0) return -1;
+  std::lock_guard<std::mutex> lock(shareLock_);
+  if (screenSource_) return -2;
+  std::string id = NewUuidText();
+  id.erase(std::remove(id.begin(), id.end(), '-'), id.end());
+  const std::string path = "/play/" + id;
+  screenSource_ = chat_base::MakeRefCounted<ChatScreenSource>(path, hostName, uuid);
+  // A failed source stays held: further shares return -2 until it is closed.
+  if (!screenSource_->Start(-1)) return -3;
+  mediaServer_->AddStream(path, screenSource_->GetStream().get());
+  return messenger_->SendShareScreen(path, mediaPort_, hostName, uuid);
+}
 
-int64_t ChatPeerImpl::CloseShareScreen() { return -1; }
+int64_t ChatPeerImpl::CloseShareScreen() {
+  int64_t seq = -1;
+  chat_base::RefPtr<ChatScreenSource> source;
+  {
+    std::lock_guard<std::mutex> lock(shareLock_);
+    source = std::move(screenSource_);
+    screenSource_ = nullptr;
+  }
+  if (source) {
+    seq = messenger_->CloseMediaSession(source->path(), source->host_name(), source->uuid());
+    source->Stop();
+    source = nullptr;
+  }
+  if (mediaServer_) mediaServer_->RemoveAll();
+  return seq;
+}
 
 int64_t ChatPeerImpl::Ping(const std::string& hostName, const std::string& uuid) {
   return messenger_->Ping(hostName, uuid);

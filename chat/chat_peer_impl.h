@@ -6,18 +6,23 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "chat/chat_file_uri_manager.h"
 #include "chat/chat_messenger.h"
 #include "chat/chat_peer.h"
 #include "chat/chat_peer_list.h"
 #include "chat/chat_transport_wrapper.h"
 #include "chat_base/thread.h"
+#include "chat_http/http_server.h"
 #include "chat_net/event_loop.h"
 #include "chat_net/selector.h"
 #include "chat_net/timer.h"
+#include "chat_rtsp/rtsp_server.h"
+#include "media/chat_screen_source.h"
 
 namespace chat {
 
@@ -34,6 +39,9 @@ class ChatPeerImpl : public ChatPeer,
  public:
   static constexpr int64_t kSendIntervalMs = 500;
   static constexpr int64_t kAddressIntervalMs = 3000;
+  // Port search for the servers: file server on p - 1, media server on p.
+  static constexpr int kFirstServerPort = 6012;
+  static constexpr int kLastServerPort = 6111;
 
   ChatPeerImpl(const std::string& nickName, const std::string& hostName, const std::string& uuid,
                ChatObserver* observer);
@@ -68,6 +76,7 @@ class ChatPeerImpl : public ChatPeer,
   int media_port() const { return mediaPort_; }
 
  private:
+  void StartServers();
   void RefreshTransports();
   void PumpOutgoing();
 
@@ -77,9 +86,15 @@ class ChatPeerImpl : public ChatPeer,
   chat_base::RefPtr<chat_net::Selector> selector_;
   chat_base::RefPtr<chat_net::Timer> sendTimer_;
   chat_base::RefPtr<chat_net::Timer> addressTimer_;
-  // The file and media server fields join here once those servers exist.
+  // The servers are set up by Start before the network thread exists and
+  // only read afterwards; screenSource_ is guarded by shareLock_.
+  std::unique_ptr<ChatFileUriManager> fileUriManager_;
+  chat_base::RefPtr<chat_http::HttpServer> fileServer_;
   int filePort_ = 0;
+  chat_base::RefPtr<chat_rtsp::RtspServer> mediaServer_;
   int mediaPort_ = 0;
+  chat_base::RefPtr<ChatScreenSource> screenSource_;
+  std::mutex shareLock_;
   std::vector<std::unique_ptr<ChatTransportWrapper>> transports_;
   bool started_ = false;
 };
