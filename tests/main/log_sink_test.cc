@@ -30,6 +30,7 @@ void CollectQt(QtMsgType, const QMessageLogContext&, const QString& text) {
 }
 
 std::string g_log_file;
+std::string g_dir;
 
 std::vector<std::string> FileLines() {
   std::ifstream in(g_log_file);
@@ -50,7 +51,10 @@ class LogSinkTest : public ::testing::Test {
     char* argv[] = {name, nullptr};
     tsl::InitTessel(1, argv);
     g_log_file = dir + "/data/QNChat/log/QNChat.log";
+    g_dir = dir;
   }
+  // The logger keeps its file open; removing the directory under it is fine.
+  static void TearDownTestSuite() { system(("rm -rf " + g_dir).c_str()); }
   void SetUp() override {
     ASSERT_NE(nullptr, CD);
     ASSERT_TRUE(CD->logger()->IsOpen()) << g_log_file;

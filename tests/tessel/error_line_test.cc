@@ -52,6 +52,7 @@ TEST(ErrorLineTest, TimeFileLineAndMessageAtErrorLevelUnderTsl) {
       << lines[0];
   EXPECT_TRUE(std::regex_match(lines[1], std::regex(prefix + second_number + ": plain")))
       << lines[1];
+  system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
