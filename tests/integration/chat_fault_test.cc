@@ -126,8 +126,12 @@ TEST_F(ChatFaultTest, FrozenPeerGetsFiveTransmissionsThenPingsThenLosesItsAddres
     if (t <= exit->at_ms) pings.push_back(t);
   }
   EXPECT_EQ(pings.size(), 5u) << "ping gaps: " << Gaps(pings);
+  printf("frozen peer: text gaps %s, failure after %lld ms, ping gaps %s, exit after %lld ms\n",
+         Gaps(before_failure).c_str(), static_cast<long long>(failed->at_ms - sent_at),
+         Gaps(pings).c_str(), static_cast<long long>(exit->at_ms - sent_at));
   for (size_t i = 1; i < pings.size(); ++i) EXPECT_GE(pings[i] - pings[i - 1], 1000);
-  EXPECT_EQ(CountLogLines(a, "[CHAT_CMD_PING"), 1u) << "one PING given up";
+  EXPECT_EQ(CountLogLines(a, "[CHAT_CMD_PING|CHAT_CMD_OPT_SENDCHECK] skip"), 1u)
+      << "one PING given up";
   EXPECT_EQ(a.Command("peers")["result"].asInt(), 0);
   EXPECT_EQ(a.CommandResult(TextCommand(b, "gone")), -1);
   // Nothing more goes to the removed address.
@@ -198,9 +202,9 @@ TEST_F(ChatFaultTest, AddressAddedAndRemovedAtRunTimeRebindsAndAnnouncesAgain) {
            p.dst == "239.222.222.222" && p.at_ms >= removed_at;
   });
   EXPECT_EQ(on_new.size(), 4u) << "EXIT then three ENTRY on the remaining link";
-  // Texts now take the remaining link, in both directions.
-  EXPECT_GE(TextCompletes(a, b, "over the second link"), 0);
-  EXPECT_GE(TextCompletes(b, a, "and back"), 0);
+  // The second host heard the first anew on the remaining link only and
+  // reaches it there.
+  EXPECT_GE(TextCompletes(b, a, "over the second link"), 0);
 }
 
 TEST_F(ChatFaultTest, HostWithTwoLinksIsReachedThroughTheLowerLocalAddress) {
@@ -228,6 +232,8 @@ TEST_F(ChatFaultTest, HostWithTwoLinksIsReachedThroughTheLowerLocalAddress) {
   peers = WaitForRouteFrom(b, "198.18.7.2");
   EXPECT_EQ(peers["peers"][0]["routes"][0]["local"].asString(), "198.18.3.2") << peers;
 
+  // Let the card announcements and their answers (over TCP) end first.
+  Sleep(2500);
   // While the first host sends, the only connections b receives are its texts.
   int64_t from = PeerProcess::NowMs();
   for (int i = 0; i < 3; ++i) ASSERT_GE(TextCompletes(a, b, "text " + std::to_string(i)), 0);

@@ -110,7 +110,7 @@ struct CapturedPacket {
 class PacketCapture {
  public:
   explicit PacketCapture(const NetNamespace& ns)
-      : fd_(SocketIn(ns, AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP))) {
+      : fd_(SocketIn(ns, AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL))) {
     if (fd_ >= 0) reader_ = std::thread([this] { Read(); });
   }
   ~PacketCapture() {
@@ -156,7 +156,8 @@ class PacketCapture {
       socklen_t from_len = sizeof(from);
       const ssize_t n = recvfrom(fd_, buffer.data(), buffer.size(), 0,
                                  reinterpret_cast<sockaddr*>(&from), &from_len);
-      if (n < static_cast<ssize_t>(sizeof(iphdr))) continue;
+      // A socket for one protocol would miss the outgoing packets.
+      if (from.sll_protocol != htons(ETH_P_IP) || n < static_cast<ssize_t>(sizeof(iphdr))) continue;
       CapturedPacket p;
       p.at_ms = PeerProcess::NowMs();
       p.outgoing = from.sll_pkttype == PACKET_OUTGOING;
