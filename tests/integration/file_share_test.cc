@@ -2,7 +2,14 @@
 // RTSP server, between two qnchat-peer processes in namespaces. The viewer
 // side is judged by independent clients: the support layer's HTTP client in
 // the peer, and ffmpeg run inside the viewer's namespace.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -21,20 +28,44 @@ std::string Sha256Of(const std::string& path) {
   return output.substr(0, output.find(' '));
 }
 
-class TempDir {
+// A child process inside ns that listens on a TCP port until it is killed.
+class PortHolder {
  public:
-  TempDir() {
-    char dir[] = "/tmp/qnchat-files-XXXXXX";
-    if (mkdtemp(dir)) path_ = dir;
+  PortHolder(const NetNamespace& ns, int port) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      const int ns_fd = open(("/run/netns/" + ns.name()).c_str(), O_RDONLY);
+      if (ns_fd < 0 || setns(ns_fd, CLONE_NEWNET) != 0) _exit(1);
+      const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(static_cast<uint16_t>(port));
+      if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+          listen(fd, 1) != 0) {
+        _exit(2);
+      }
+      if (write(ready[1], "x", 1) != 1) _exit(3);
+      for (;;) pause();
+    }
+    close(ready[1]);
+    char byte;
+    ok_ = pid_ > 0 && read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
   }
-  ~TempDir() {
-    std::string ignored;
-    if (!path_.empty()) RunCommand({"rm", "-rf", path_}, &ignored);
+  ~PortHolder() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
   }
-  const std::string& path() const { return path_; }
+  bool ok() const { return ok_; }
 
  private:
-  std::string path_;
+  pid_t pid_ = -1;
+  bool ok_ = false;
 };
 
 class FileShareTest : public PeerTest {
@@ -112,6 +143,39 @@ TEST_F(FileShareTest, OfferedFileIsDownloadedWhole) {
   EXPECT_EQ(a_->CommandResult("sendfile nobody nothing " + source), -1);
 }
 
+// 6011 taken: the file server tries 6012 only after the media server took it
+// in the first pass, and ends on 6013; offers carry that port.
+TEST_F(FileShareTest, FileServerMovesPastTheMediaServerWhenItsPortIsTaken) {
+  hosts_ = network_->MakeSegment(2);
+  ASSERT_EQ(hosts_.size(), 2u);
+  PortHolder holder(*hosts_[0], 6011);
+  ASSERT_TRUE(holder.ok());
+  peers_.push_back(PeerProcess::Start(*hosts_[0], NamedPeer(1)));
+  peers_.push_back(PeerProcess::Start(*hosts_[1], NamedPeer(2)));
+  ASSERT_TRUE(peers_[0] && peers_[1]);
+  ASSERT_TRUE(AllDiscovered());
+  a_ = peers_[0].get();
+  b_ = peers_[1].get();
+  EXPECT_EQ(a_->started()["filePort"].asInt(), 6013);
+  EXPECT_EQ(a_->started()["mediaPort"].asInt(), 6012);
+  EXPECT_EQ(b_->started()["filePort"].asInt(), 6011);
+
+  TempDir dir;
+  const std::string source = dir.path() + "/small.txt";
+  std::ofstream(source) << "small file\n";
+  const int64_t seq = a_->CommandResult("sendfile " + To(*b_) + " " + source);
+  ASSERT_GE(seq, 0);
+  auto offer = b_->WaitEvent("OnRecvFileUrl", kEventTimeoutMs, Seq(seq));
+  ASSERT_TRUE(offer);
+  const std::string url = offer->json["url"].asString();
+  EXPECT_EQ(url.rfind("http://198.18.0.1:6013/", 0), 0u) << url;
+  ASSERT_EQ(b_->Command("download " + url + " " + dir.path() + "/in")["result"].asInt(), 0);
+  auto result = b_->WaitEvent("DownloadResult", 30000);
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->json["ok"].asBool()) << result->json;
+  EXPECT_EQ(Sha256Of(result->json["path"].asString()), Sha256Of(source));
+}
+
 TEST_F(FileShareTest, SharedScreenIsDecodedByAnIndependentClient) {
   Xvfb xvfb(1366, 768);
   ASSERT_TRUE(xvfb.ok());
@@ -152,8 +216,11 @@ TEST_F(FileShareTest, SharedScreenIsDecodedByAnIndependentClient) {
       hosts_[1]->Exec({"timeout", "20", "ffprobe", "-v", "error", "-rtsp_transport", "tcp", url},
                       &output),
       0);
-  // And a new share can start.
+  // And a new share can start; a peer quits cleanly while it runs (before
+  // the X server goes away with this scope).
   EXPECT_GE(a_->CommandResult("share " + To(*b_)), 0);
+  EXPECT_EQ(a_->Quit(), 0) << a_->StderrTail();
+  EXPECT_TRUE(b_->WaitEvent("OnPeerExit", kEventTimeoutMs, PeerIs(*a_)));
 }
 
 TEST_F(FileShareTest, ShareWithoutADisplayFailsAndStaysHeldUntilClosed) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <memory>
 #include <string>
@@ -31,6 +32,23 @@ inline PeerProcess::Match PeerIs(const PeerProcess& peer) {
   expected["uuid"] = peer.uuid();
   return Fields(expected);
 }
+
+// A fresh directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    char dir[] = "/tmp/qnchat-it-XXXXXX";
+    if (mkdtemp(dir)) path_ = dir;
+  }
+  ~TempDir() {
+    std::string ignored;
+    if (!path_.empty()) RunCommand({"rm", "-rf", path_}, &ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 // Every line the peer wrote, for failure messages.
 inline std::string Dump(PeerProcess& peer) {

@@ -2,7 +2,9 @@
 // peer a qnchat-peer process in a namespace of its own.
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "integration/peer_fixture.h"
@@ -11,6 +13,18 @@ namespace qnchat_test {
 namespace {
 
 using PresenceTest = PeerTest;
+
+// The "sequence" value in the peer's settings store; INT64_MIN when absent.
+int64_t ReadSequence(const std::string& home) {
+  std::ifstream in(home + "/.config/qnchat-peer/config.json");
+  Json::Value root;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  if (!Json::parseFromStream(builder, in, &root, &errors)) return INT64_MIN;
+  const Json::Value& value = root["sequence"];
+  if (!value.isString()) return INT64_MIN;
+  return std::stoll(value.asString());
+}
 
 // Milliseconds from the later peer's start to the entry event at peer.
 int64_t DiscoveryMs(PeerProcess& peer, PeerProcess& other, int64_t started_at) {
@@ -89,6 +103,42 @@ TEST_F(PresenceTest, ThreePeersOnOneSegmentKnowEachOtherAndLoseTheOneThatQuits) 
   EXPECT_TRUE(a.WaitEvent("OnSendMessageCompleted", kEventTimeoutMs,
                           [seq](const Json::Value& j) { return j["seq"].asInt64() == seq; }));
   EXPECT_EQ(a.CountEvents("OnPeerExit", PeerIs(c)), 0u);
+}
+
+// The settings store in the peer's home keeps the sequence counter: a
+// restarted peer goes on above the last seq of its previous run, and while
+// a run that took over a stored counter is in progress the store holds -1.
+TEST_F(PresenceTest, SequenceContinuesAcrossRestartsWithTheSameHome) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string home = dir.path() + "/home";
+  std::vector<PeerOptions> options = {NamedPeer(1), NamedPeer(2)};
+  options[0].home = home;
+  ASSERT_TRUE(StartPeers(2, options));
+  ASSERT_TRUE(AllDiscovered());
+  const std::string to_b = peers_[1]->host() + " " + peers_[1]->uuid();
+  const int64_t first = peers_[0]->CommandResult("text " + to_b + " one");
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(peers_[0]->Quit(), 0);
+  const int64_t saved = ReadSequence(home);
+  EXPECT_GE(saved, first);
+
+  peers_[0] = PeerProcess::Start(*hosts_[0], options[0]);
+  ASSERT_TRUE(peers_[0]);
+  ASSERT_TRUE(peers_[1]->WaitEvent("OnPeerEntry", kEventTimeoutMs, PeerIs(*peers_[0]),
+                                   peers_[1]->Mark() - 1));
+  ASSERT_TRUE(peers_[0]->WaitEvent("OnPeerEntry", kEventTimeoutMs, PeerIs(*peers_[1])));
+  EXPECT_EQ(ReadSequence(home), -1);
+  const int64_t second = peers_[0]->CommandResult("text " + to_b + " two");
+  // Above the saved value, by the few announcements of the new run only.
+  EXPECT_GT(second, saved);
+  EXPECT_LT(second - saved, 100);
+  auto text = peers_[1]->WaitEvent("OnRecvText", kEventTimeoutMs, [second](const Json::Value& j) {
+    return j["seq"].asInt64() == second;
+  });
+  EXPECT_TRUE(text);
+  ASSERT_EQ(peers_[0]->Quit(), 0);
+  EXPECT_GE(ReadSequence(home), second);
 }
 
 }  // namespace
