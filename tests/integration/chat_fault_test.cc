@@ -74,6 +74,9 @@ class ChatFaultTest : public PeerTest {
     ASSERT_TRUE(StartPeers(2));
     ASSERT_TRUE(AllDiscovered());
   }
+  // The start-up announcements (three of each kind, 500 ms apart) and their
+  // answers, some over TCP, are over.
+  static void Settle() { Sleep(2500); }
   // Sends a text and waits for its completion; the seq, or -1.
   int64_t TextCompletes(PeerProcess& from, PeerProcess& to, const std::string& text) {
     const size_t mark = from.Mark();
@@ -92,8 +95,7 @@ TEST_F(ChatFaultTest, FrozenPeerGetsFiveTransmissionsThenPingsThenLosesItsAddres
   PeerProcess& b = *peers_[1];
   PacketCapture capture(*hosts_[1]);
   ASSERT_TRUE(capture.ok());
-  // Let the start-up announcements and their answers end first.
-  Sleep(2500);
+  Settle();
   ASSERT_TRUE(b.Signal(SIGSTOP));
   const size_t mark = a.Mark();
   const int64_t sent_at = PeerProcess::NowMs();
@@ -232,8 +234,7 @@ TEST_F(ChatFaultTest, HostWithTwoLinksIsReachedThroughTheLowerLocalAddress) {
   peers = WaitForRouteFrom(b, "198.18.7.2");
   EXPECT_EQ(peers["peers"][0]["routes"][0]["local"].asString(), "198.18.3.2") << peers;
 
-  // Let the card announcements and their answers (over TCP) end first.
-  Sleep(2500);
+  Settle();
   // While the first host sends, the only connections b receives are its texts.
   int64_t from = PeerProcess::NowMs();
   for (int i = 0; i < 3; ++i) ASSERT_GE(TextCompletes(a, b, "text " + std::to_string(i)), 0);
@@ -270,6 +271,7 @@ TEST_F(ChatFaultTest, LongTextOverSmallShapedLinkArrivesWholeAndOnce) {
   PacketCapture capture(*hosts_[1]);
   ASSERT_TRUE(capture.ok());
 
+  Settle();
   const std::string text = PatternText(100000, 7);
   const size_t mark = b.Mark();
   const int64_t from = PeerProcess::NowMs();
@@ -292,7 +294,7 @@ TEST_F(ChatFaultTest, LossyLinkLosesNoTextSilently) {
   ASSERT_NO_FATAL_FAILURE(StartPair());
   PeerProcess& a = *peers_[0];
   PeerProcess& b = *peers_[1];
-  ASSERT_TRUE(hosts_[1]->SetInputLoss(10));
+  ASSERT_TRUE(DropOneIn(*hosts_[1], 10));
   constexpr int kTexts = 50;
   const size_t a_mark = a.Mark();
   const size_t b_mark = b.Mark();
@@ -337,9 +339,12 @@ TEST_F(ChatFaultTest, LossyLinkLosesNoTextSilently) {
     EXPECT_TRUE(texts.count(text)) << "unknown text " << text;
   printf("10%% loss: %zu of %d completed, %zu failed, %zu distinct delivered, %zu deliveries\n",
          completed, kTexts, failed, delivered.size(), b.CountEvents("OnRecvText", nullptr, b_mark));
+  fflush(stdout);
   // With one in ten packets dropped nearly all should make it within 5 tries.
   EXPECT_GE(completed, static_cast<size_t>(kTexts * 8 / 10));
-  ASSERT_TRUE(hosts_[1]->SetInputLoss(0));
+  const int64_t dropped = DroppedPackets(*hosts_[1]);
+  EXPECT_GT(dropped, 20) << "the link was not lossy";
+  StopDropping(*hosts_[1]);
   EXPECT_GE(TextCompletes(a, b, "after the loss"), 0);
 }
 
