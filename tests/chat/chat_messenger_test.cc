@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -511,6 +513,40 @@ TEST_F(ChatMessengerTest, RecallAnswerReportsTheWithdrawnSeqAndItsVerdict) {
             (std::vector<std::string>{"recall result 100 accepted", "recall result 200 refused"}));
   EXPECT_TRUE(PumpEvery500(*messenger, t + 500, t + 10000).empty());
   EXPECT_TRUE(observer.Take().empty());
+}
+
+// The application may call the core from another thread while a callback
+// runs; the messenger must not hold its lock across observer calls, or that
+// thread would wait for the callback to end.
+TEST_F(ChatMessengerTest, ObserverIsCalledWithoutTheMessengerLock) {
+  auto messenger = Make();
+  const int64_t t = PastAnnouncements(*messenger);
+  AddAnn();
+  peers->AddOrUpdate("Bob", "bob-host", "BOB-UUID", kLocal, "198.18.0.3");
+  std::vector<std::string> blocked;
+  // Kept until the end: on a failure the other thread only finishes once the
+  // callback has returned, and waiting for it inside would never end.
+  std::vector<std::future<int64_t>> others;
+  observer.on_any = [&](const std::string& call) {
+    others.push_back(std::async(std::launch::async, [&] {
+      messenger->SetBusinessInfo({"x", "", "", "", ""});
+      return messenger->SendText("from another thread", "bob-host", "BOB-UUID");
+    }));
+    if (others.back().wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+      blocked.push_back(call);
+    }
+  };
+  messenger->SendText("t", kHost, kUuid);
+  messenger->Recall(5, kHost, kUuid);
+  PumpEvery500(*messenger, t, t + 8000);  // failure of the text, recall given up
+  ChatMessage text = Incoming(CHAT_CMD_TEXT | CHAT_CMD_OPT_SENDCHECK, 9);
+  messenger->Dispatch(text, kLocal, kRemote);
+  messenger->Dispatch(Incoming(CHAT_CMD_RECALL | CHAT_CMD_OPT_SENDCHECK, 10, 9), kLocal, kRemote);
+  messenger->Dispatch(Incoming(CHAT_CMD_RESP_TEXT, 11, 3), kLocal, kRemote);
+  EXPECT_EQ(blocked, std::vector<std::string>{});
+  observer.on_any = nullptr;
+  for (auto& other : others) EXPECT_GT(other.get(), 0);
+  EXPECT_GE(observer.Take().size(), 5u);
 }
 
 // --- dispatch of received messages ----------------------------------------

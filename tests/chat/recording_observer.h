@@ -68,14 +68,19 @@ class RecordingObserver : public ChatObserver {
   std::function<void(const ChatPeerInfo&)> on_entry;
   std::function<void(const ChatPeerInfo&)> on_exit;
   std::function<void(const ChatBusinessInfo&)> on_card;
+  // Run after every call has been written down, with its line.
+  std::function<void(const std::string&)> on_any;
 
  private:
   static std::string Describe(const ChatPeerInfo& info) {
     return info.nickName + " " + info.hostName + "/" + info.uuid + "@" + info.address;
   }
   void Add(const std::string& call) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    calls_.push_back(call);
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      calls_.push_back(call);
+    }
+    if (on_any) on_any(call);
   }
 
   std::mutex mutex_;
