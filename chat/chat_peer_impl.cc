@@ -171,15 +171,22 @@ int64_t ChatPeerImpl::RequestBusinessInfo(const std::string& hostName, const std
 
 int64_t ChatPeerImpl::ShareScreen(const std::string& hostName, const std::string& uuid) {
   if (!mediaServer_ || mediaPort_ == 0) return -1;
-  std::lock_guard<std::mutex> lock(shareLock_);
-  if (screenSource_) return -2;
   std::string id = NewUuidText();
   id.erase(std::remove(id.begin(), id.end(), '-'), id.end());
   const std::string path = "/play/" + id;
-  screenSource_ = chat_base::MakeRefCounted<ChatScreenSource>(path, hostName, uuid);
+  chat_base::RefPtr<ChatScreenSource> source;
+  {
+    // Only the claim is made under the lock: starting the source and queueing
+    // the invitation take other locks (the peer list's among them, which an
+    // observer callback may already hold while it calls in here).
+    std::lock_guard<std::mutex> lock(shareLock_);
+    if (screenSource_) return -2;
+    source = chat_base::MakeRefCounted<ChatScreenSource>(path, hostName, uuid);
+    screenSource_ = source;
+  }
   // A failed source stays held: further shares return -2 until it is closed.
-  if (!screenSource_->Start(-1)) return -3;
-  mediaServer_->AddStream(path, screenSource_->GetStream().get());
+  if (!source->Start(-1)) return -3;
+  mediaServer_->AddStream(path, source->GetStream().get());
   return messenger_->SendShareScreen(path, mediaPort_, hostName, uuid);
 }
 
