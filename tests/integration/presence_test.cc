@@ -105,6 +105,23 @@ TEST_F(PresenceTest, ThreePeersOnOneSegmentKnowEachOtherAndLoseTheOneThatQuits) 
   EXPECT_EQ(a.CountEvents("OnPeerExit", PeerIs(c)), 0u);
 }
 
+// Releasing the core drops what is still queued but says EXIT. The text and
+// the quit arrive in one write, well inside one 500 ms send tick.
+TEST_F(PresenceTest, QuitDropsAQueuedTextButStillSaysExit) {
+  ASSERT_TRUE(StartPeers(2));
+  ASSERT_TRUE(AllDiscovered());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  ASSERT_TRUE(a.Send("text " + b.host() + " " + b.uuid() + " never sent\nquit"));
+  auto result = a.WaitFor([](const Json::Value& j) { return j["command"] == "text"; }, 5000);
+  ASSERT_TRUE(result);
+  EXPECT_GE(result->json["result"].asInt64(), 0);
+  EXPECT_EQ(a.Quit(), 0);
+  EXPECT_TRUE(b.WaitEvent("OnPeerExit", kEventTimeoutMs, PeerIs(a)));
+  // A text that went out would have been delivered by now, EXIT or not.
+  EXPECT_EQ(b.CountEvents("OnRecvText"), 0u);
+}
+
 // The settings store in the peer's home keeps the sequence counter: a
 // restarted peer goes on above the last seq of its previous run, and while
 // a run that took over a stored counter is in progress the store holds -1.
