@@ -3,9 +3,15 @@
 // sender until its OnSendMessageCompleted, and the time from a peer's start
 // until each side reports the other (OnPeerEntry). Both are printed beside
 // the design's bound, one 500 ms send tick plus one 100 ms loop pass, as a
-// ratio. Times are taken from the moments the JSON lines reach this program.
+// ratio. Times are taken from the moments the JSON lines reach this program,
+// so both peers' events are on one clock.
 //
-// Usage (root): chat_latency_bench [texts=200] [discovery rounds=10]
+// Each total is also split where it waits for a second peer's tick: a text
+// reaches the receiver after the sender's tick (OnRecvText), and its answer
+// leaves on the receiver's tick; a joiner is heard on its first ENTRY, and
+// hears the running peer only from that peer's answer.
+//
+// Usage (root): chat_latency_bench [texts=200] [discovery rounds=20]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -67,7 +73,7 @@ void Report(const char* what, const std::vector<double>& values) {
 
 int main(int argc, char** argv) {
   const int texts = argc > 1 ? atoi(argv[1]) : 200;
-  const int rounds = argc > 2 ? atoi(argv[2]) : 10;
+  const int rounds = argc > 2 ? atoi(argv[2]) : 20;
   if (!qnchat_test::IsRoot()) {
     fprintf(stderr, "chat_latency_bench: needs root to create network namespaces\n");
     return 2;
@@ -81,9 +87,12 @@ int main(int argc, char** argv) {
   }
   std::unique_ptr<PeerProcess> a = PeerProcess::Start(*hosts[0], Named(1));
   if (!a) return 1;
+  // Its own start-up announcements are over before the first joiner.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
 
   // Discovery: the second peer joins a running first one, round after round.
-  std::vector<double> discovery;  // each direction, from the joiner's start
+  std::vector<double> discovery;  // both directions, from the joiner's start
+  std::vector<double> joiner_heard, joiner_hears;
   std::unique_ptr<PeerProcess> b;
   for (int round = 0; round < rounds; ++round) {
     if (b) {
@@ -106,22 +115,25 @@ int main(int argc, char** argv) {
       fprintf(stderr, "round %d: discovery failed\n", round);
       return 1;
     }
-    discovery.push_back(static_cast<double>(a_sees->at_ms - started));
-    discovery.push_back(static_cast<double>(b_sees->at_ms - started));
+    joiner_heard.push_back(static_cast<double>(a_sees->at_ms - started));
+    joiner_hears.push_back(static_cast<double>(b_sees->at_ms - started));
+    discovery.push_back(joiner_heard.back());
+    discovery.push_back(joiner_hears.back());
   }
   // Quiet link: the start-up announcements are over.
   std::this_thread::sleep_for(std::chrono::milliseconds(2000));
 
   // Texts, one at a time, alternating directions.
-  std::vector<double> completed;
+  std::vector<double> completed, received;
   int failures = 0;
   for (int i = 0; i < texts; ++i) {
     PeerProcess& from = i % 2 ? *b : *a;
     PeerProcess& to = i % 2 ? *a : *b;
     const size_t mark = from.Mark();
+    const size_t to_mark = to.Mark();
+    const std::string text = "bench text " + std::to_string(i);
     const int64_t sent_at = PeerProcess::NowMs();
-    const int64_t seq = from.CommandResult("text " + to.host() + " " + to.uuid() + " bench text " +
-                                           std::to_string(i));
+    const int64_t seq = from.CommandResult("text " + to.host() + " " + to.uuid() + " " + text);
     if (seq < 0) {
       ++failures;
       continue;
@@ -134,13 +146,20 @@ int main(int argc, char** argv) {
       continue;
     }
     completed.push_back(static_cast<double>(done->at_ms - sent_at));
+    auto got = to.WaitEvent(
+        "OnRecvText", 2000, [&text](const Json::Value& j) { return j["text"].asString() == text; },
+        to_mark);
+    if (got) received.push_back(static_cast<double>(got->at_ms - sent_at));
   }
 
   printf("chat latency, two peers in namespaces on one veth pair\n");
   Report("discovery (start to OnPeerEntry)", discovery);
+  Report("  running peer hears the joiner", joiner_heard);
+  Report("  joiner hears the running peer", joiner_hears);
   Report("text (send to completed)", completed);
-  printf("texts: %d sent, %zu completed, %d failed or refused\n", texts, completed.size(),
-         failures);
+  Report("  send to OnRecvText at receiver", received);
+  printf("texts: %d sent, %zu completed, %zu seen by the receiver, %d failed or refused\n", texts,
+         completed.size(), received.size(), failures);
   b->Quit();
   a->Quit();
   return failures == 0 && completed.size() == static_cast<size_t>(texts) ? 0 : 1;
