@@ -3,6 +3,7 @@
 // result as one JSON object per line on standard output, logs to standard
 // error. See README.md ("Headless peer") for the commands.
 #include <getopt.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -208,6 +209,33 @@ void RunDownload(JsonLineWriter* out, const std::string& url, const std::string&
   out->Write(result);
 }
 
+// SIGTERM and SIGINT end the input as EOF would, so that the core is still
+// released and EXIT goes out.
+// Only the reading thread takes them: closing the descriptor does not wake a
+// read blocked in another thread.
+void EndInput(int) { close(0); }
+
+sigset_t EndSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+
+// Threads started while this lives do not take the end signals.
+class EndSignalsBlocked {
+ public:
+  EndSignalsBlocked() {
+    sigset_t set = EndSignals();
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~EndSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+ private:
+  sigset_t old_;
+};
+
 Json::Value Result(const PeerCommand& command, int64_t result) {
   Json::Value value(Json::objectValue);
   value["command"] = command.name;
@@ -319,6 +347,7 @@ class PeerTool {
     Json::Value value = Result(command, 0);
     value["path"] = path;
     out_->Write(value);
+    EndSignalsBlocked blocked;
     downloads_.emplace_back(RunDownload, out_, command.url, path);
   }
 
@@ -337,6 +366,13 @@ int Main(int argc, char** argv) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = EndInput;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a read in progress returns at once
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  std::unique_ptr<EndSignalsBlocked> blocked = std::make_unique<EndSignalsBlocked>();
   SetLogSink(StderrSink, nullptr);
   if (!options.home.empty() && !UseHome(options.home)) {
     fprintf(stderr, "qnchat-peer: cannot use %s as home\n", options.home.c_str());
@@ -362,6 +398,7 @@ int Main(int argc, char** argv) {
   {
     PeerTool tool(options, &out);
     tool.Start();
+    blocked.reset();  // every thread so far has them blocked; this one reads
     std::string line;
     while (std::getline(std::cin, line)) {
       PeerCommand command;

@@ -1,5 +1,7 @@
 // Peers discovering each other by multicast and leaving with EXIT, each
 // peer a qnchat-peer process in a namespace of its own.
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -120,6 +122,16 @@ TEST_F(PresenceTest, QuitDropsAQueuedTextButStillSaysExit) {
   EXPECT_TRUE(b.WaitEvent("OnPeerExit", kEventTimeoutMs, PeerIs(a)));
   // A text that went out would have been delivered by now, EXIT or not.
   EXPECT_EQ(b.CountEvents("OnRecvText"), 0u);
+}
+
+// A peer told to terminate still releases its core: EXIT reaches the other.
+TEST_F(PresenceTest, TerminationSignalStillSaysExit) {
+  ASSERT_TRUE(StartPeers(2));
+  ASSERT_TRUE(AllDiscovered());
+  ASSERT_TRUE(peers_[0]->Signal(SIGTERM));
+  EXPECT_TRUE(peers_[1]->WaitEvent("OnPeerExit", kEventTimeoutMs, PeerIs(*peers_[0])));
+  EXPECT_TRUE(peers_[0]->WaitEvent("Stopped", kEventTimeoutMs));
+  EXPECT_EQ(peers_[0]->Quit(), 0);
 }
 
 // The settings store in the peer's home keeps the sequence counter: a
