@@ -1,8 +1,10 @@
 #include "chat_base/stream.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 
 namespace chat_base {
@@ -20,8 +22,7 @@ int64_t BufferStream::Remaining() {
 
 int BufferStream::Peek(void* destination, int length) {
   if (!buffer_ || !destination || length <= 0) return 0;
-  return static_cast<int>(
-      buffer_->ReadAt(destination, static_cast<uint32_t>(length), position_));
+  return static_cast<int>(buffer_->ReadAt(destination, static_cast<uint32_t>(length), position_));
 }
 
 int BufferStream::Read(void* destination, int length) {
@@ -43,8 +44,7 @@ FileStream::FileStream(const std::string& path) {
   FILE* file = fopen(path.c_str(), "rbe");
   if (!file) return;
   struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) ||
-      fseeko(file, 0, SEEK_END) != 0) {
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || fseeko(file, 0, SEEK_END) != 0) {
     fclose(file);
     return;
   }
@@ -61,41 +61,35 @@ FileStream::~FileStream() {
   if (file_) fclose(file_);
 }
 
-int64_t FileStream::Position() {
-  const off_t position = ftello(file_);
-  return position < 0 ? size_ : position;
-}
+int64_t FileStream::Position() { return position_; }
 
 int64_t FileStream::Remaining() {
   if (!file_) return 0;
-  return std::max<int64_t>(0, size_ - Position());
+  return std::max<int64_t>(0, size_ - position_);
 }
 
+// pread at a position kept here: one system call per chunk, and no stdio
+// buffer refilled and thrown away by seeking back after every peek.
 int FileStream::Peek(void* destination, int length) {
   if (!file_ || !destination || length <= 0) return 0;
-  const int64_t start = Position();
-  const size_t count = fread(destination, 1, static_cast<size_t>(length), file_);
-  // A short read at end of file means the file shrank since it was measured.
-  if (count < static_cast<size_t>(length) && feof(file_)) size_ = start + count;
-  clearerr(file_);
-  fseeko(file_, start, SEEK_SET);
-  return static_cast<int>(count);
+  ssize_t n;
+  do {
+    n = pread(fileno(file_), destination, static_cast<size_t>(length), position_);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return 0;
+  // A short read means the file shrank since it was measured.
+  if (n < length) size_ = std::min<int64_t>(size_, position_ + n);
+  return static_cast<int>(n);
 }
 
 int FileStream::Read(void* destination, int length) {
   if (!file_ || length <= 0) return 0;
-  if (destination) {
-    const int64_t start = Position();
-    const size_t count = fread(destination, 1, static_cast<size_t>(length), file_);
-    if (count < static_cast<size_t>(length) && feof(file_)) size_ = start + count;
-    clearerr(file_);
-    return static_cast<int>(count);
-  }
-  // Skipping never goes past the end, so the count is what was really skipped.
-  const int64_t start = Position();
-  const int64_t skip = std::min<int64_t>(length, std::max<int64_t>(0, size_ - start));
-  if (skip == 0 || fseeko(file_, start + skip, SEEK_SET) != 0) return 0;
-  return static_cast<int>(Position() - start);
+  const int count =
+      destination
+          ? Peek(destination, length)
+          : static_cast<int>(std::min<int64_t>(length, std::max<int64_t>(0, size_ - position_)));
+  position_ += count;
+  return count;
 }
 
 // ---- CombinedStream ----

@@ -71,6 +71,7 @@ class FileStream : public Stream {
 
   FILE* file_ = nullptr;
   int64_t size_ = 0;
+  int64_t position_ = 0;  // next byte to peek or read
 };
 
 // Several streams one after another (a response head, then its body). Owns
