@@ -96,6 +96,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<PeerProcess> b;
   for (int round = 0; round < rounds; ++round) {
     if (b) {
+      // The joiner's announcements and their answers are over, so none
+      // reaches its next incarnation.
+      std::this_thread::sleep_for(std::chrono::milliseconds(2000));
       const size_t exit_mark = a->Mark();
       if (b->Quit() != 0) fprintf(stderr, "round %d: second peer did not quit cleanly\n", round);
       const bool left = a->WaitEvent("OnPeerExit", kWaitMs, PeerIs(*b), exit_mark).has_value();
@@ -117,6 +120,8 @@ int main(int argc, char** argv) {
     }
     joiner_heard.push_back(static_cast<double>(a_sees->at_ms - started));
     joiner_hears.push_back(static_cast<double>(b_sees->at_ms - started));
+    fprintf(stderr, "round %d: joiner heard after %.0f ms, hears after %.0f ms (%s)\n", round,
+            joiner_heard.back(), joiner_hears.back(), b->home().c_str());
     discovery.push_back(joiner_heard.back());
     discovery.push_back(joiner_hears.back());
   }
