@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 
 #include "main/base/log.h"
 #include "media/desktop_frame_x11.h"
@@ -73,6 +74,52 @@ class XErrorTrap {
 
 int XErrorTrap::last_error_ = 0;
 
+// Xlib reports a broken connection first to one process-wide handler, whose
+// default ends the process, and only then to the display's own exit handler.
+// For the capturers' displays this handler returns, so the display's exit
+// handler can mark its capturer failed; every other display of the process
+// (a toolkit's, say) still goes to the handler installed before.
+class ConnectionLossHandler {
+ public:
+  // Call after opening the display. Installs the handler again when someone
+  // replaced it meanwhile, keeping theirs as the one to pass others to.
+  static void Add(Display* display) {
+    std::lock_guard<std::mutex> lock(Mutex());
+    Displays().insert(display);
+    XIOErrorHandler current = XSetIOErrorHandler(&ConnectionLossHandler::Handle);
+    if (current != &ConnectionLossHandler::Handle) Previous() = current;
+  }
+  // Call after closing the display: a connection that breaks while closing
+  // still reaches the handler.
+  static void Remove(Display* display) {
+    std::lock_guard<std::mutex> lock(Mutex());
+    Displays().erase(display);
+  }
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static std::set<Display*>& Displays() {  // guarded by Mutex()
+    static std::set<Display*> displays;
+    return displays;
+  }
+  static XIOErrorHandler& Previous() {  // guarded by Mutex()
+    static XIOErrorHandler previous = nullptr;
+    return previous;
+  }
+  static int Handle(Display* display) {
+    XIOErrorHandler previous;
+    {
+      std::lock_guard<std::mutex> lock(Mutex());
+      if (Displays().count(display)) return 0;
+      previous = Previous();
+    }
+    return previous ? previous(display) : 0;
+  }
+};
+
 // The encoder reads blue, green, red, unused in memory order.
 bool IsBgrx(const XImage& image) {
   return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && image.red_mask == 0xFF0000 &&
@@ -87,17 +134,28 @@ void LogUnsupportedFormat(const XImage& image) {
 }  // namespace
 
 void ScreenCapturerX11::DisplayCloser::operator()(_XDisplay* display) const {
-  if (display) XCloseDisplay(display);
+  if (!display) return;
+  XCloseDisplay(display);
+  ConnectionLossHandler::Remove(display);
 }
 
 ScreenCapturerX11::ScreenCapturerX11(const DesktopCaptureOptions& options)
     : use_shm_(options.use_shared_memory) {}
 
-ScreenCapturerX11::~ScreenCapturerX11() { DropShmImage(); }
+ScreenCapturerX11::~ScreenCapturerX11() {
+  DropShmImage();
+  // Closed here rather than by the member's destructor: a connection that
+  // breaks while closing still calls back into this object.
+  display_.reset();
+}
 
 void ScreenCapturerX11::Start(Callback* callback) { callback_ = callback; }
 
 bool ScreenCapturerX11::EnsureDisplay() {
+  if (display_lost_) {
+    CloseLostDisplay();
+    return false;
+  }
   if (display_) return true;
   const char* name = getenv("DISPLAY");
   if (name && *name) display_.reset(XOpenDisplay(name));
@@ -108,8 +166,26 @@ bool ScreenCapturerX11::EnsureDisplay() {
     }
     return false;
   }
+  // Xlib's default ends the process when the connection breaks; a share
+  // whose server went away must not take the program with it.
+  ConnectionLossHandler::Add(display_.get());
+  XSetIOErrorExitHandler(display_.get(), &ScreenCapturerX11::OnConnectionLost, this);
+  display_name_ = name;
   display_open_failed_ = false;
   return true;
+}
+
+void ScreenCapturerX11::OnConnectionLost(_XDisplay*, void* capturer) {
+  static_cast<ScreenCapturerX11*>(capturer)->display_lost_ = true;
+}
+
+void ScreenCapturerX11::CloseLostDisplay() {
+  if (!display_lost_ || !display_) return;
+  LogMessage(kLogWarning, "Lost the connection to display \"%s\".", display_name_.c_str());
+  // The server is gone with its attachment; frames still holding the image
+  // keep their own mapping.
+  shm_image_.reset();
+  display_.reset();
 }
 
 bool ScreenCapturerX11::LookUpMonitor(int index, DesktopRect* rect, std::string* key) {
@@ -121,7 +197,7 @@ bool ScreenCapturerX11::LookUpMonitor(int index, DesktopRect* rect, std::string*
   int count = 0;
   std::unique_ptr<XRRMonitorInfo, decltype(&XRRFreeMonitors)> monitors(
       XRRGetMonitors(display, root, True, &count), &XRRFreeMonitors);
-  if (!monitors || index >= count) return false;
+  if (!monitors || index >= count || display_lost_) return false;
   const XRRMonitorInfo& monitor = monitors.get()[index];
   rect->left = monitor.x;
   rect->top = monitor.y;
@@ -136,13 +212,14 @@ bool ScreenCapturerX11::LookUpMonitor(int index, DesktopRect* rect, std::string*
           XRRGetOutputInfo(display, resources.get(), monitor.outputs[0]), &XRRFreeOutputInfo);
       if (output && output->name) key->assign(output->name, output->nameLen);
     }
+    if (display_lost_) return false;
   }
   if (key->empty()) {
     std::unique_ptr<char, decltype(&XFree)> name(XGetAtomName(display, monitor.name),
                                                  [](void* p) { return XFree(p); });
     if (name) key->assign(name.get());
   }
-  return true;
+  return !display_lost_;
 }
 
 bool ScreenCapturerX11::SelectScreen(int screen) {
@@ -153,13 +230,25 @@ bool ScreenCapturerX11::SelectScreen(int screen) {
   }
   DesktopRect rect;
   std::string key;
-  if (!LookUpMonitor(screen, &rect, &key)) return false;
+  if (!LookUpMonitor(screen, &rect, &key)) {
+    CloseLostDisplay();
+    return false;
+  }
   screen_ = screen;
   device_key_ = key;
   return true;
 }
 
 DesktopRect ScreenCapturerX11::GetScreenRect() {
+  DesktopRect rect = QueryScreenRect();
+  if (display_lost_) {
+    CloseLostDisplay();
+    return {};
+  }
+  return rect;
+}
+
+DesktopRect ScreenCapturerX11::QueryScreenRect() {
   if (!EnsureDisplay()) return {};
   Display* display = display_.get();
   Window root_return = 0;
@@ -187,7 +276,7 @@ DesktopRect ScreenCapturerX11::GetScreenRect() {
 
 void ScreenCapturerX11::DropShmImage() {
   if (!shm_image_) return;
-  if (display_ && shm_image_->info_.shmaddr) {
+  if (display_ && !display_lost_ && shm_image_->info_.shmaddr) {
     XShmDetach(display_.get(), &shm_image_->info_);
     XSync(display_.get(), False);
   }
@@ -202,9 +291,12 @@ std::shared_ptr<ShmImage> ScreenCapturerX11::GetShmImage(int width, int height) 
     return shm_image_;
   }
   DropShmImage();
+  if (display_lost_) return nullptr;
 
   Display* display = display_.get();
-  if (!XShmQueryExtension(display)) {
+  bool has_shm = XShmQueryExtension(display);
+  if (display_lost_) return nullptr;
+  if (!has_shm) {
     LogMessage(kLogInfo, "MIT-SHM is not available, copying through the connection.");
     use_shm_ = false;
     return nullptr;
@@ -250,6 +342,7 @@ std::shared_ptr<ShmImage> ScreenCapturerX11::GetShmImage(int width, int height) 
   // Marked for removal at once: the segment then goes when the last side
   // detaches, also if this process dies.
   shmctl(shm->info_.shmid, IPC_RMID, nullptr);
+  if (display_lost_) return nullptr;
   if (!attached) {
     // A display on another machine cannot reach our memory.
     LogMessage(kLogInfo, "MIT-SHM attach failed, copying through the connection.");
@@ -273,8 +366,8 @@ std::unique_ptr<DesktopFrame> ScreenCapturerX11::CaptureShm(const DesktopRect& r
                       AllPlanes) &&
          trap.error() == 0;
   }
-  if (!ok) {
-    LogMessage(kLogWarning, "XShmGetImage failed");
+  if (!ok || display_lost_) {
+    if (!display_lost_) LogMessage(kLogWarning, "XShmGetImage failed");
     return nullptr;
   }
   XImage* image = shm->image_.get();
@@ -293,8 +386,8 @@ std::unique_ptr<DesktopFrame> ScreenCapturerX11::CaptureCopy(const DesktopRect& 
                           rect.height(), AllPlanes, ZPixmap));
     if (trap.error() != 0) image.reset();
   }
-  if (!image) {
-    LogMessage(kLogWarning, "XGetImage failed");
+  if (!image || display_lost_) {
+    if (!display_lost_) LogMessage(kLogWarning, "XGetImage failed");
     return nullptr;
   }
   if (!IsBgrx(*image)) {
@@ -316,7 +409,9 @@ int ScreenCapturerX11::Capture() {
     frame = CaptureShm(rect);
     last_capture_used_shm_ = frame != nullptr;
   }
-  if (!frame) frame = CaptureCopy(rect);
+  if (!frame && !display_lost_) frame = CaptureCopy(rect);
+  // Lost in the middle of this capture: neither path returned a frame.
+  CloseLostDisplay();
   if (!frame) return 1;
   if (callback_) callback_->OnCaptured(std::move(frame));
   return 0;

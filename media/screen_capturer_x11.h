@@ -2,6 +2,8 @@
 // Owns its own display connection (opened on first use from $DISPLAY) and a
 // shared-memory image that is reused while no frame still holds it. Used by
 // one thread at a time: selected on one thread, then driven from another.
+// A server that goes away ends the capturer's use of its display for good:
+// the connection is closed and every later capture fails, as with no display.
 #pragma once
 
 #include <memory>
@@ -19,6 +21,9 @@ class ScreenCapturerX11 : public DesktopCapturer {
  public:
   explicit ScreenCapturerX11(const DesktopCaptureOptions& options);
   ~ScreenCapturerX11() override;
+  // The display connection keeps a pointer to this object.
+  ScreenCapturerX11(const ScreenCapturerX11&) = delete;
+  ScreenCapturerX11& operator=(const ScreenCapturerX11&) = delete;
 
   void Start(Callback* callback) override;
   int Capture() override;
@@ -35,8 +40,17 @@ class ScreenCapturerX11 : public DesktopCapturer {
     void operator()(_XDisplay* display) const;
   };
 
-  // Opens the display on first use; false (logged once) when there is none.
+  // Opens the display on first use; false (logged once) when there is none
+  // or the connection to it was lost.
   bool EnsureDisplay();
+  // Called by Xlib, on the thread of the failing call, once the connection
+  // is broken. Returning keeps the process alive; the failing call then
+  // returns an error and the display must not be used any more.
+  static void OnConnectionLost(_XDisplay* display, void* capturer);
+  // Closes the display once its connection was lost; logs that once.
+  void CloseLostDisplay();
+  // GetScreenRect, leaving a display whose connection broke meanwhile open.
+  DesktopRect QueryScreenRect();
   // The monitor's rectangle and key; false when it does not exist.
   bool LookUpMonitor(int index, DesktopRect* rect, std::string* key);
   // A shared-memory image of the size, reused when possible; none when shared
@@ -51,6 +65,8 @@ class ScreenCapturerX11 : public DesktopCapturer {
   std::string device_key_;        // empty for -1
   bool use_shm_;                  // cleared once shared memory failed
   bool display_open_failed_ = false;
+  bool display_lost_ = false;  // set from inside Xlib calls on display_
+  std::string display_name_;   // of the open display
   bool last_capture_used_shm_ = false;
   std::unique_ptr<_XDisplay, DisplayCloser> display_;
   std::shared_ptr<ShmImage> shm_image_;  // attached to display_ while held here

@@ -3,20 +3,25 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "main/base/log.h"
-#include "support/log_capture.h"
 #include "media/chat_screen_source.h"
 #include "media/h264_decoder.h"
 #include "media/screen_capturer_x11.h"
+#include "support/log_capture.h"
 #include "support/xvfb.h"
 
 namespace chat_capture {
@@ -71,6 +76,39 @@ void FillRootRectangle(const std::string& display_name, int x, int y, int w, int
   XFreeGC(display, gc);
   XSync(display, False);
   XCloseDisplay(display);
+}
+
+// Kills the X server of a display with SIGKILL, as a crash would, and waits
+// until it is gone. Only a server this process started is touched: its pid is
+// the peer of a connection to it and must be a child of ours. The Xvfb object
+// still reaps it. False when the server could not be killed.
+bool KillServer(const std::string& display_name) {
+  Display* display = XOpenDisplay(display_name.c_str());
+  if (!display) return false;
+  ucred peer{};
+  socklen_t length = sizeof(peer);
+  int got = getsockopt(ConnectionNumber(display), SOL_SOCKET, SO_PEERCRED, &peer, &length);
+  XCloseDisplay(display);
+  pid_t pid = peer.pid;
+  if (got != 0 || pid <= 0) return false;
+  auto read_stat = [pid](char* state, pid_t* parent) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    // The command name in parentheses may hold spaces; the fields after it
+    // are the state and the parent's pid.
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    return static_cast<bool>(rest >> *state >> *parent);
+  };
+  char state = 0;
+  pid_t parent = 0;
+  if (!read_stat(&state, &parent) || parent != getpid()) return false;
+  if (kill(pid, SIGKILL) != 0) return false;
+  for (int i = 0; i < 500; ++i) {
+    if (read_stat(&state, &parent) && state == 'Z') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 const uint8_t* Pixel(const DesktopFrame& frame, int x, int y) {
@@ -217,6 +255,101 @@ TEST(ScreenCapturerX11Test, NoDisplayIsACaptureFailureNotACrash) {
         chat_base::MakeRefCounted<chat::ChatScreenSource>("/play/x", "host", "uuid");
     EXPECT_FALSE(source->Start(-1));
   }
+}
+
+TEST(ScreenCapturerX11Test, AServerThatDiesIsACaptureFailureNotTheEndOfTheProcess) {
+  for (bool shm : {true, false}) {
+    SCOPED_TRACE(shm ? "shared memory" : "copy");
+    qnchat_test::Xvfb xvfb(640, 480, {"-br"});
+    ASSERT_TRUE(xvfb.ok());
+    ScopedDisplay scoped(xvfb.display().c_str());
+    FillRootRectangle(xvfb.display(), 100, 50, 40, 20);
+    DesktopCaptureOptions options;
+    options.use_shared_memory = shm;
+    auto capturer = std::make_unique<ScreenCapturerX11>(options);
+    FrameCollector collector;
+    capturer->Start(&collector);
+    ASSERT_EQ(capturer->Capture(), 0);
+    ASSERT_EQ(capturer->UsedSharedMemoryForTesting(), shm);
+
+    ASSERT_TRUE(KillServer(xvfb.display()));
+    LogCapture log;
+    EXPECT_EQ(capturer->Capture(), 1);
+    EXPECT_EQ(capturer->Capture(), 1);
+    EXPECT_EQ(log.Count("Failed to get screen rect."), 2);
+    EXPECT_EQ(log.Count("Lost the connection to display \"" + xvfb.display() + "\"."), 1);
+    EXPECT_TRUE(capturer->GetScreenRect().IsEmpty());
+    EXPECT_FALSE(capturer->SelectScreen(0));
+    EXPECT_EQ(collector.frames.size(), 1u);
+    // The frame taken before keeps its pixels, shared memory included.
+    ExpectDrawnRectangle(*collector.frames[0], 100, 50);
+    capturer.reset();
+    ExpectDrawnRectangle(*collector.frames[0], 100, 50);
+  }
+}
+
+int ExitWithCode42(Display*) { _exit(42); }
+
+TEST(ScreenCapturerX11Test, OtherConnectionsKeepTheLossHandlerInstalledBefore) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Each step that goes wrong exits with a code of its own.
+  EXPECT_EXIT(
+      {
+        XSetIOErrorHandler(&ExitWithCode42);
+        qnchat_test::Xvfb xvfb(320, 240);
+        if (!xvfb.ok()) _exit(1);
+        ScopedDisplay scoped(xvfb.display().c_str());
+        Display* other = XOpenDisplay(xvfb.display().c_str());
+        if (!other) _exit(2);
+        ScreenCapturerX11 capturer({});
+        FrameCollector collector;
+        capturer.Start(&collector);
+        if (capturer.Capture() != 0) _exit(3);
+        if (!KillServer(xvfb.display())) _exit(4);
+        if (capturer.Capture() != 1) _exit(5);
+        XSync(other, False);  // the loss of this one goes to the handler above
+        _exit(6);
+      },
+      ::testing::ExitedWithCode(42), "");
+}
+
+TEST(ChatScreenSourceTest, StopsCapturingCleanlyWhenTheServerDies) {
+  qnchat_test::Xvfb xvfb(640, 480, {"-br"});
+  ASSERT_TRUE(xvfb.ok());
+  ScopedDisplay scoped(xvfb.display().c_str());
+  LogCapture log;
+  chat_base::RefPtr<chat::ChatScreenSource> source =
+      chat_base::MakeRefCounted<chat::ChatScreenSource>("/play/x", "host", "uuid");
+  ASSERT_TRUE(source->Start(-1));
+  for (int i = 0; i < 100 && source->CapturedFrames() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_GE(source->CapturedFrames(), 3u);
+
+  ASSERT_TRUE(KillServer(xvfb.display()));
+  // The thread goes on and every capture fails.
+  for (int i = 0; i < 200 && log.Count("Failed to get screen rect.") < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_GE(log.Count("Failed to get screen rect."), 3);
+  uint64_t frames = source->CapturedFrames();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(source->CapturedFrames(), frames);
+
+  auto start = std::chrono::steady_clock::now();
+  source->Stop();
+  // Generous: the wait between frames is 40 ms; a thread stuck on the dead
+  // connection would never return.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+
+  // What was encoded before the loss is still a decodable stream.
+  chat_base::RefPtr<chat_rtsp::RtspStreamH264> stream = source->GetStream();
+  ASSERT_TRUE(stream);
+  std::vector<media_test::DecodedPicture> pictures = media_test::DecodeStream(stream.get());
+  ASSERT_FALSE(pictures.empty());
+  EXPECT_EQ(pictures.back().width, 640);
+  EXPECT_EQ(pictures.back().height, 480);
+  source = nullptr;
 }
 
 TEST(ChatScreenSourceTest, EncodesTheRoundedScreenAtMostTwentyFiveFramesPerSecond) {
