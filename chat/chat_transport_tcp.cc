@@ -42,6 +42,9 @@ ChatTransportTcp::~ChatTransportTcp() {
 bool ChatTransportTcp::Open() {
   if (acceptor_) return false;
   acceptor_ = chat_base::MakeRefCounted<chat_net::Acceptor>(this);
+  // The receiver closes first, so its port keeps closed connections for a
+  // minute; without this a peer started again at once could not listen.
+  acceptor_->SetReuseAddress(true);
   const std::string address_text = local_.address().ToString();
   if (!acceptor_->Listen(local_)) {
     LogMessage(kLogWarning, "ChatTransportTcp Listen %s:%d failed!", address_text.c_str(),

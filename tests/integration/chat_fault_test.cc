@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <random>
 #include <thread>
@@ -451,6 +452,100 @@ TEST_F(ChatFaultTest, HostileDatagramsAndConnectionsAreDroppedAndThePeerStillAns
   }
   for (int fd : held) close(fd);
   EXPECT_EQ(b.Quit(), 0) << "the peer did not quit cleanly";
+}
+
+// The receiver closes each message's connection first, so a peer that took
+// in texts leaves connections on its port waiting out their close; started
+// again at once on the same address it must still come up and be found.
+TEST_F(ChatFaultTest, PeerRestartedAtOnceAfterTakingTextsComesBackOnItsAddress) {
+  ASSERT_NO_FATAL_FAILURE(StartPair());
+  PeerProcess& a = *peers_[0];
+  // Whether the receiver or the sender closes first depends on whether the
+  // close arrives with the last bytes; texts until the receiver was first.
+  auto waiting_on_port = [&] {
+    std::string output;
+    hosts_[1]->Exec({"ss", "-Htan", "state", "time-wait", "sport", "= :6001"}, &output);
+    return output.find("198.18.0.2:6001") != std::string::npos;
+  };
+  for (int i = 0; i < 40 && !waiting_on_port(); ++i) {
+    ASSERT_GE(TextCompletes(a, *peers_[1], "before restart " + std::to_string(i)), 0);
+  }
+  ASSERT_TRUE(waiting_on_port()) << "no connection of the receiver waits out its close";
+  const PeerOptions options = peers_[1]->options();
+  const size_t mark = a.Mark();
+  ASSERT_EQ(peers_[1]->Quit(), 0);
+  ASSERT_TRUE(a.WaitEvent("OnPeerExit", kEventTimeoutMs, nullptr, mark));
+  peers_[1] = PeerProcess::Start(*hosts_[1], options);
+  ASSERT_TRUE(peers_[1]);
+  PeerProcess& b = *peers_[1];
+  // Within two address checks at most.
+  ASSERT_TRUE(a.WaitEvent("OnPeerEntry", 8000, PeerIs(b), mark))
+      << "the restarted peer was not heard";
+  ASSERT_TRUE(b.WaitEvent("OnPeerEntry", 8000, PeerIs(a)));
+  EXPECT_EQ(CountLogLines(b, "Listen 198.18.0.2:6001 failed"), 0u);
+  EXPECT_GE(TextCompletes(a, b, "after restart"), 0);
+  EXPECT_GE(TextCompletes(b, a, "back again"), 0);
+}
+
+int64_t ResidentKb(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
+  }
+  return -1;
+}
+
+// Partial messages from ever new senders: the receive state kept for them
+// must stay bounded, whatever the number of senders.
+TEST_F(ChatFaultTest, PartialMessagesFromManySendersKeepTheReceiveStateBounded) {
+  ASSERT_NO_FATAL_FAILURE(StartPair());
+  PeerProcess& a = *peers_[0];
+  PeerProcess& b = *peers_[1];
+  NetNamespace& attacker = *hosts_[0];
+  constexpr int kSenders = 240;
+  {
+    const std::string batch = "/tmp/qnchat-fault-addresses-" + std::to_string(getpid());
+    std::ofstream out(batch);
+    for (int i = 0; i < kSenders; ++i) out << "addr add 198.18.0." << 10 + i << "/24 dev eth0\n";
+    out.close();
+    std::string output;
+    const int status = RunCommand({"ip", "-n", attacker.name(), "-batch", batch}, &output);
+    unlink(batch.c_str());
+    ASSERT_EQ(status, 0) << output;
+  }
+  Settle();
+  const int64_t before_kb = ResidentKb(b.pid());
+  ASSERT_GT(before_kb, 0);
+  const size_t log_mark = LogLines(b).size();
+  // Each sender fills every slot with the second half of a message whose
+  // first half never comes (counters downwards, so no slot clears another).
+  const std::string payload(1200, 'p');
+  for (int i = 0; i < kSenders; ++i) {
+    const int fd = SocketIn(attacker, AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    const sockaddr_in source = Ipv4("198.18.0." + std::to_string(10 + i), 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof(source)), 0);
+    const sockaddr_in to = Ipv4("198.18.0.2", kUdpPort);
+    for (uint32_t counter = 255; counter >= 1; --counter) {
+      const std::string d = FramedPacket(1000 + i, counter, 2, 1, payload);
+      sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+      if (counter % 32 == 0) Sleep(2);
+    }
+    close(fd);
+  }
+  Sleep(1500);
+  const size_t received = CountLogLines(b, "recv: 1220 from", log_mark);
+  const int64_t after_kb = ResidentKb(b.pid());
+  const int64_t received_kb = static_cast<int64_t>(received) * 1220 / 1024;
+  printf("%zu of %d partial datagrams taken in (%lld kB); resident %lld -> %lld kB\n", received,
+         kSenders * 255, static_cast<long long>(received_kb), static_cast<long long>(before_kb),
+         static_cast<long long>(after_kb));
+  // Enough arrived that keeping it all would show plainly.
+  ASSERT_GT(received_kb, 40 * 1024) << "too few datagrams reached the peer to tell";
+  EXPECT_LT(after_kb - before_kb, received_kb / 2) << "the peer keeps what every sender sent";
+  EXPECT_FALSE(b.Exited());
+  EXPECT_GE(TextCompletes(a, b, "still answering"), 0);
 }
 
 }  // namespace
