@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,12 +129,16 @@ int main(int argc, char** argv) {
   // Quiet link: the start-up announcements are over.
   std::this_thread::sleep_for(std::chrono::milliseconds(2000));
 
-  // Texts, one at a time, alternating directions.
+  // Texts, one at a time, alternating directions, each after a random pause
+  // so that sending does not lock onto the peers' timer phases.
+  std::mt19937 random(1);
+  std::uniform_int_distribution<int> pause_ms(0, 599);
   std::vector<double> completed, received;
   int failures = 0;
   for (int i = 0; i < texts; ++i) {
     PeerProcess& from = i % 2 ? *b : *a;
     PeerProcess& to = i % 2 ? *a : *b;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(random)));
     const size_t mark = from.Mark();
     const size_t to_mark = to.Mark();
     const std::string text = "bench text " + std::to_string(i);
