@@ -451,6 +451,26 @@ TEST_F(ChatFaultTest, HostileDatagramsAndConnectionsAreDroppedAndThePeerStillAns
     EXPECT_EQ(b.CountEvents(event), 0u) << event;
   }
   for (int fd : held) close(fd);
+
+  // Idle connections by the hundred: the peer keeps only some of them open,
+  // and a real sender still gets through.
+  std::vector<int> idle;
+  for (int i = 0; i < 100; ++i) {
+    const int fd = ConnectFrom(attacker, target, kTcpPort);
+    ASSERT_GE(fd, 0) << "connection " << i << " refused";
+    idle.push_back(fd);
+  }
+  EXPECT_GE(TextCompletes(a, b, "through the crowd"), 0);
+  Sleep(500);
+  int closed_by_peer = 0;
+  for (int fd : idle) {
+    pollfd pfd{fd, POLLIN, 0};
+    char byte;
+    if (poll(&pfd, 1, 0) == 1 && recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) ++closed_by_peer;
+    close(fd);
+  }
+  printf("idle connections closed by the peer: %d of 100\n", closed_by_peer);
+  EXPECT_GE(closed_by_peer, 50) << "the peer holds every idle connection";
   EXPECT_EQ(b.Quit(), 0) << "the peer did not quit cleanly";
 }
 
