@@ -236,6 +236,18 @@ bool ChatMessenger::IsSelf(const ChatMessage& message) const {
   return message.hostName == hostName_ && message.uuid == uuid_;
 }
 
+bool ChatMessenger::FirstDelivery(const ChatMessage& message) {
+  if (!HasCommandOption(message.command, CHAT_CMD_OPT_SENDCHECK)) return true;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  for (const Delivered& seen : delivered_) {
+    if (seen.seq == message.seq && seen.uuid == message.uuid && seen.hostName == message.hostName)
+      return false;
+  }
+  delivered_.push_back({message.hostName, message.uuid, message.seq});
+  if (delivered_.size() > kDeliveredKept) delivered_.pop_front();
+  return true;
+}
+
 void ChatMessenger::Dispatch(const ChatMessage& message, const std::string& local,
                              const std::string& remote) {
   auto peerUpdate = [&] {
@@ -272,13 +284,13 @@ void ChatMessenger::Dispatch(const ChatMessage& message, const std::string& loca
       peerUpdate();
       break;
     case CHAT_CMD_TEXT:
-      if (observer_)
+      if (observer_ && FirstDelivery(message))
         observer_->OnRecvText(message.seq, message.text, message.hostName, message.uuid);
       Answer(message, CHAT_CMD_RESP_TEXT, remote);
       break;
     case CHAT_CMD_FILE: {
       std::string url = "http://" + remote + ":" + std::to_string(message.port) + "/" + message.uri;
-      if (observer_)
+      if (observer_ && FirstDelivery(message))
         observer_->OnRecvFileUrl(message.seq, url, message.text, message.hostName, message.uuid);
       Answer(message, CHAT_CMD_RESP_FILE, remote);
       break;
@@ -298,12 +310,14 @@ void ChatMessenger::Dispatch(const ChatMessage& message, const std::string& loca
     case CHAT_CMD_SHARE_SCREEN: {
       std::string url = "rtsp://" + remote + ":" + std::to_string(message.port) + message.uri;
       LogMessage(40, "share screen message, url: %s", url.c_str());
-      if (observer_) observer_->OnRecvShareScreenUrl(url, message.hostName, message.uuid);
+      if (observer_ && FirstDelivery(message))
+        observer_->OnRecvShareScreenUrl(url, message.hostName, message.uuid);
       Answer(message, CHAT_CMD_RESP_SHARE_SCREEN, remote);
       break;
     }
     case CHAT_CMD_CLOSE_MEDIA_SESSION:
-      if (observer_) observer_->OnMediaSessionClosed(message.uri, message.hostName, message.uuid);
+      if (observer_ && FirstDelivery(message))
+        observer_->OnMediaSessionClosed(message.uri, message.hostName, message.uuid);
       LogMessage(40, "close share screen message, uri: %s", message.uri.c_str());
       Answer(message, CHAT_CMD_RESP_CLOSE_MEDIA_SESSION, remote);
       break;

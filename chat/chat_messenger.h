@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <string>
@@ -67,6 +68,9 @@ class ChatMessenger {
   void FillCard(ChatMessage* message);
   bool RemoveAwaited(int64_t refSeq, ChatMessage* removed);
   bool IsSelf(const ChatMessage& message) const;
+  // False for a message this peer already reported: a sender that missed our
+  // answer sends it again, and it is answered again but reported only once.
+  bool FirstDelivery(const ChatMessage& message);
 
   const std::string nickName_;
   const std::string hostName_;
@@ -81,6 +85,13 @@ class ChatMessenger {
   std::list<ChatMessage> outgoing_;
   std::recursive_mutex lock_;
   std::list<ChatMessage> awaiting_;
+  struct Delivered {
+    std::string hostName;
+    std::string uuid;
+    int64_t seq;
+  };
+  static constexpr size_t kDeliveredKept = 200;
+  std::deque<Delivered> delivered_;  // newest last
   int64_t sequence_ = 0;
 };
 

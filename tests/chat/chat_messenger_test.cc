@@ -635,7 +635,7 @@ TEST_F(ChatDispatchTest, TextAndFileReachTheObserverAndAreAnswered) {
   ChatMessage text = Incoming(CHAT_CMD_TEXT | CHAT_CMD_OPT_SENDCHECK, 40);
   text.text = "<p>hi</p>";
   EXPECT_EQ(AnswerTo(text).command, CHAT_CMD_RESP_TEXT);
-  // A retransmitted text (its answer was lost) is delivered again.
+  // A retransmitted text (its answer was lost) is answered again, reported once.
   EXPECT_EQ(AnswerTo(text).command, CHAT_CMD_RESP_TEXT);
   ChatMessage file = Incoming(CHAT_CMD_FILE | CHAT_CMD_OPT_SENDCHECK, 41);
   file.text = "report.pdf";
@@ -650,10 +650,33 @@ TEST_F(ChatDispatchTest, TextAndFileReachTheObserverAndAreAnswered) {
   EXPECT_EQ(observer.Take(),
             (std::vector<std::string>{
                 "text 40 <p>hi</p> ann-host/ANN-UUID",
-                "text 40 <p>hi</p> ann-host/ANN-UUID",
                 "file 41 http://198.18.0.2:6011/9F2C-URI report.pdf ann-host/ANN-UUID",
                 "text 42 q ann-host/ANN-UUID",
             }));
+}
+
+TEST_F(ChatDispatchTest, RepeatsAreRecognisedPerSenderAndForTheLastTwoHundred) {
+  ChatMessage text = Incoming(CHAT_CMD_TEXT | CHAT_CMD_OPT_SENDCHECK, 7);
+  text.text = "a";
+  AnswerTo(text);
+  ChatMessage other = text;  // same seq from another peer is its own message
+  other.uuid = "BOB-UUID";
+  AnswerTo(other);
+  ChatMessage share = Incoming(CHAT_CMD_SHARE_SCREEN | CHAT_CMD_OPT_SENDCHECK, 8);
+  share.port = 6012;
+  share.uri = "/play/X";
+  AnswerTo(share);
+  AnswerTo(share);
+  EXPECT_EQ(observer.Take(),
+            (std::vector<std::string>{"text 7 a ann-host/ANN-UUID", "text 7 a ann-host/BOB-UUID",
+                                      "share rtsp://198.18.0.2:6012/play/X "
+                                      "ann-host/ANN-UUID"}));
+  // Memory is bounded: after 200 later messages the first one is new again.
+  for (int64_t seq = 100; seq < 300; ++seq)
+    AnswerTo(Incoming(CHAT_CMD_TEXT | CHAT_CMD_OPT_SENDCHECK, seq));
+  observer.Take();
+  AnswerTo(text);
+  EXPECT_EQ(observer.Take(), (std::vector<std::string>{"text 7 a ann-host/ANN-UUID"}));
 }
 
 TEST_F(ChatDispatchTest, CardsAreAnsweredWithTheOwnCardAndStoredWhenChanged) {
