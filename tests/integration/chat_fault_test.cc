@@ -25,12 +25,8 @@ constexpr int kUdpPort = 6000;
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-PeerProcess::Match SeqIs(int64_t seq) {
-  return [seq](const Json::Value& j) { return j["seq"].asInt64() == seq; };
-}
-
 std::string TextCommand(const PeerProcess& to, const std::string& text) {
-  return "text " + to.host() + " " + to.uuid() + " " + text;
+  return "text " + To(to) + " " + text;
 }
 
 // Printable, varied and reproducible, so that a reordered or repeated piece

@@ -78,10 +78,6 @@ class FileShareTest : public PeerTest {
     a_ = peers_[0].get();
     b_ = peers_[1].get();
   }
-  static std::string To(const PeerProcess& peer) { return peer.host() + " " + peer.uuid(); }
-  static PeerProcess::Match Seq(int64_t seq) {
-    return [seq](const Json::Value& json) { return json["seq"].asInt64() == seq; };
-  }
 
   PeerProcess* a_ = nullptr;
   PeerProcess* b_ = nullptr;
@@ -103,14 +99,14 @@ TEST_F(FileShareTest, OfferedFileIsDownloadedWhole) {
   }
   const int64_t seq = a_->CommandResult("sendfile " + To(*b_) + " " + source);
   ASSERT_GE(seq, 0);
-  auto offer = b_->WaitEvent("OnRecvFileUrl", kEventTimeoutMs, Seq(seq));
+  auto offer = b_->WaitEvent("OnRecvFileUrl", kEventTimeoutMs, SeqIs(seq));
   ASSERT_TRUE(offer);
   EXPECT_EQ(offer->json["fileName"].asString(), "report 2024.bin");
   EXPECT_EQ(offer->json["hostName"].asString(), a_->host());
   const std::string url = offer->json["url"].asString();
   EXPECT_TRUE(std::regex_match(url, std::regex("http://198\\.18\\.0\\.1:6011/[0-9A-F-]{36}")))
       << url;
-  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, Seq(seq)));
+  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(seq)));
 
   const std::string target = dir.path() + "/received";
   Json::Value started = b_->Command("download " + url + " " + target);
@@ -165,7 +161,7 @@ TEST_F(FileShareTest, FileServerMovesPastTheMediaServerWhenItsPortIsTaken) {
   std::ofstream(source) << "small file\n";
   const int64_t seq = a_->CommandResult("sendfile " + To(*b_) + " " + source);
   ASSERT_GE(seq, 0);
-  auto offer = b_->WaitEvent("OnRecvFileUrl", kEventTimeoutMs, Seq(seq));
+  auto offer = b_->WaitEvent("OnRecvFileUrl", kEventTimeoutMs, SeqIs(seq));
   ASSERT_TRUE(offer);
   const std::string url = offer->json["url"].asString();
   EXPECT_EQ(url.rfind("http://198.18.0.1:6013/", 0), 0u) << url;
@@ -191,7 +187,7 @@ TEST_F(FileShareTest, SharedScreenIsDecodedByAnIndependentClient) {
       std::regex_match(url, parts, std::regex("rtsp://198\\.18\\.0\\.1:6012(/play/[0-9A-F]{32})")))
       << url;
   const std::string path = parts[1];
-  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, Seq(seq)));
+  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(seq)));
   EXPECT_EQ(a_->CommandResult("share " + To(*b_)), -2);
 
   std::string output;
@@ -209,7 +205,7 @@ TEST_F(FileShareTest, SharedScreenIsDecodedByAnIndependentClient) {
   auto closed = b_->WaitEvent("OnMediaSessionClosed", kEventTimeoutMs);
   ASSERT_TRUE(closed);
   EXPECT_EQ(closed->json["uri"].asString(), path);
-  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, Seq(close)));
+  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(close)));
   EXPECT_EQ(a_->CommandResult("closeshare"), -1);
   // A closed stream is gone from the server.
   EXPECT_NE(

@@ -19,12 +19,6 @@ class MessagingTest : public PeerTest {
     b_ = peers_[1].get();
   }
 
-  static std::string To(const PeerProcess& peer) { return peer.host() + " " + peer.uuid(); }
-
-  static PeerProcess::Match Seq(int64_t seq) {
-    return [seq](const Json::Value& json) { return json["seq"].asInt64() == seq; };
-  }
-
   PeerProcess* a_ = nullptr;
   PeerProcess* b_ = nullptr;
 };
@@ -33,12 +27,12 @@ TEST_F(MessagingTest, TextsTravelBothWaysAndAreReportedCompleted) {
   const std::string to_b = "Hello B — 你好, with  two spaces and <b>markup</b>";
   const int64_t seq_ab = a_->CommandResult("text " + To(*b_) + " " + to_b);
   ASSERT_GE(seq_ab, 0);
-  auto received = b_->WaitEvent("OnRecvText", kEventTimeoutMs, Seq(seq_ab));
+  auto received = b_->WaitEvent("OnRecvText", kEventTimeoutMs, SeqIs(seq_ab));
   ASSERT_TRUE(received);
   EXPECT_EQ(received->json["text"].asString(), to_b);
   EXPECT_EQ(received->json["hostName"].asString(), a_->host());
   EXPECT_EQ(received->json["uuid"].asString(), a_->uuid());
-  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, Seq(seq_ab)));
+  EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(seq_ab)));
 
   // The other way, as a JSON command: leading blanks and a line break survive.
   Json::Value command(Json::objectValue);
@@ -50,10 +44,10 @@ TEST_F(MessagingTest, TextsTravelBothWaysAndAreReportedCompleted) {
   ASSERT_TRUE(answer["result"].isIntegral()) << answer;
   const int64_t seq_ba = answer["result"].asInt64();
   ASSERT_GE(seq_ba, 0);
-  received = a_->WaitEvent("OnRecvText", kEventTimeoutMs, Seq(seq_ba));
+  received = a_->WaitEvent("OnRecvText", kEventTimeoutMs, SeqIs(seq_ba));
   ASSERT_TRUE(received);
   EXPECT_EQ(received->json["text"].asString(), "  first line\nsecond line");
-  EXPECT_TRUE(b_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, Seq(seq_ba)));
+  EXPECT_TRUE(b_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(seq_ba)));
 
   // Several texts queued at once each arrive once and each complete.
   std::vector<int64_t> seqs;
@@ -62,12 +56,12 @@ TEST_F(MessagingTest, TextsTravelBothWaysAndAreReportedCompleted) {
     ASSERT_GE(seqs.back(), 0);
   }
   for (size_t i = 0; i < seqs.size(); ++i) {
-    auto text = b_->WaitEvent("OnRecvText", kEventTimeoutMs, Seq(seqs[i]));
+    auto text = b_->WaitEvent("OnRecvText", kEventTimeoutMs, SeqIs(seqs[i]));
     ASSERT_TRUE(text) << "burst text " << i << " never arrived";
     EXPECT_EQ(text->json["text"].asString(), "burst " + std::to_string(i));
-    EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, Seq(seqs[i])));
+    EXPECT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(seqs[i])));
   }
-  for (int64_t seq : seqs) EXPECT_EQ(b_->CountEvents("OnRecvText", Seq(seq)), 1u);
+  for (int64_t seq : seqs) EXPECT_EQ(b_->CountEvents("OnRecvText", SeqIs(seq)), 1u);
   EXPECT_EQ(a_->CountEvents("OnSendMessageFailed"), 0u);
 
   // Unknown peers are refused without using a seq (the announcements, which
@@ -139,26 +133,26 @@ TEST_F(MessagingTest, CardsAreAnnouncedChangedAndRequested) {
 TEST_F(MessagingTest, RecallIsRefusedByDefaultAndAcceptedWhenThePeerAgrees) {
   const int64_t text = a_->CommandResult("text " + To(*b_) + " regrettable");
   ASSERT_GE(text, 0);
-  ASSERT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, Seq(text)));
+  ASSERT_TRUE(a_->WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(text)));
 
   const int64_t refused = a_->CommandResult("recall " + std::to_string(text) + " " + To(*b_));
   ASSERT_GE(refused, 0);
-  auto asked = b_->WaitEvent("OnRecall", kEventTimeoutMs, Seq(text));
+  auto asked = b_->WaitEvent("OnRecall", kEventTimeoutMs, SeqIs(text));
   ASSERT_TRUE(asked);
   EXPECT_FALSE(asked->json["accepted"].asBool());
   EXPECT_EQ(asked->json["hostName"].asString(), a_->host());
-  auto result = a_->WaitEvent("OnRecallResult", kEventTimeoutMs, Seq(text));
+  auto result = a_->WaitEvent("OnRecallResult", kEventTimeoutMs, SeqIs(text));
   ASSERT_TRUE(result);
   EXPECT_FALSE(result->json["accepted"].asBool());
 
   ASSERT_EQ(b_->CommandResult("recallpolicy accept"), 0);
   const size_t mark = a_->Mark();
   ASSERT_GE(a_->CommandResult("recall " + std::to_string(text) + " " + To(*b_)), 0);
-  result = a_->WaitEvent("OnRecallResult", kEventTimeoutMs, Seq(text), mark);
+  result = a_->WaitEvent("OnRecallResult", kEventTimeoutMs, SeqIs(text), mark);
   ASSERT_TRUE(result);
   EXPECT_TRUE(result->json["accepted"].asBool());
   // Recalls are not texts: neither completion nor failure is reported for them.
-  EXPECT_EQ(a_->CountEvents("OnSendMessageCompleted", Seq(refused)), 0u);
+  EXPECT_EQ(a_->CountEvents("OnSendMessageCompleted", SeqIs(refused)), 0u);
   EXPECT_EQ(a_->CountEvents("OnSendMessageFailed"), 0u);
   EXPECT_EQ(a_->CommandResult("recall 1 nobody nothing"), -1);
 }

@@ -33,6 +33,14 @@ inline PeerProcess::Match PeerIs(const PeerProcess& peer) {
   return Fields(expected);
 }
 
+// Matches an event or result line about one seq.
+inline PeerProcess::Match SeqIs(int64_t seq) {
+  return [seq](const Json::Value& json) { return json["seq"].asInt64() == seq; };
+}
+
+// "<host> <uuid>", the address part of a peer command.
+inline std::string To(const PeerProcess& peer) { return peer.host() + " " + peer.uuid(); }
+
 // A fresh directory, removed with everything in it.
 class TempDir {
  public:

@@ -102,8 +102,7 @@ TEST_F(PresenceTest, ThreePeersOnOneSegmentKnowEachOtherAndLoseTheOneThatQuits) 
   PeerProcess& c = *peers_[2];
   const int64_t seq = a.CommandResult("text " + c.host() + " " + c.uuid() + " still here");
   ASSERT_GE(seq, 0);
-  EXPECT_TRUE(a.WaitEvent("OnSendMessageCompleted", kEventTimeoutMs,
-                          [seq](const Json::Value& j) { return j["seq"].asInt64() == seq; }));
+  EXPECT_TRUE(a.WaitEvent("OnSendMessageCompleted", kEventTimeoutMs, SeqIs(seq)));
   EXPECT_EQ(a.CountEvents("OnPeerExit", PeerIs(c)), 0u);
 }
 

@@ -14,15 +14,9 @@
 
 namespace {
 
+using main_test::ReadFile;
 using main_test::RunShell;
 using main_test::ShellQuote;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The Exec line's first argument as a desktop environment reads it: string
 // escapes first, then the field-code %%, then the argument quoting.

@@ -10,18 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include "main/run_shell.h"
+
 namespace {
 
-std::string RunShell(const std::string& command, int* status = nullptr) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return output;
-  std::array<char, 512> buffer;
-  while (fgets(buffer.data(), buffer.size(), pipe)) output += buffer.data();
-  const int rc = pclose(pipe);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return output;
-}
+using main_test::RunShell;
 
 class EntryTest : public ::testing::Test {
  protected:

@@ -24,15 +24,9 @@
 
 namespace {
 
+using main_test::ReadFile;
 using main_test::RunShell;
 using main_test::ShellQuote;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

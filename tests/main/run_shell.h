@@ -1,11 +1,13 @@
-// Runs a shell command for the tests of this folder and returns what it
-// printed (standard output and error together).
+// Small helpers for the tests of this folder: a shell command's output
+// (standard output and error together), shell quoting, a whole file.
 #pragma once
 
 #include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace main_test {
@@ -19,6 +21,14 @@ inline std::string RunShell(const std::string& command, int* status = nullptr) {
   const int rc = pclose(pipe);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return output;
+}
+
+// The file's whole content; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 // text in single quotes for the shell.
