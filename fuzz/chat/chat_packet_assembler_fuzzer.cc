@@ -7,16 +7,6 @@
 
 #include "chat/chat_packet_assembler.h"
 #include "chat/chat_serializer.h"
-#include "main/base/log.h"
-
-namespace {
-void QuietSink(int, const char*, va_list, void*) {}
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetLogSink(QuietSink, nullptr);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   chat::ChatPacketAssembler assembler;

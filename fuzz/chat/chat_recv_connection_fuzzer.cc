@@ -9,16 +9,6 @@
 #include "chat/chat_recv_connection.h"
 #include "chat/chat_serializer.h"
 #include "chat_base/ref_ptr.h"
-#include "main/base/log.h"
-
-namespace {
-void QuietSink(int, const char*, va_list, void*) {}
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetLogSink(QuietSink, nullptr);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // No socket: the bytes come from the input, not from the network.

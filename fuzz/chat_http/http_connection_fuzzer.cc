@@ -18,11 +18,8 @@
 #include "chat_base/stream.h"
 #include "chat_http/http_connection.h"
 #include "chat_net/posix_socket.h"
-#include "main/base/log.h"
 
 namespace {
-
-void QuietSink(int, const char*, va_list, void*) {}
 
 // Stands in for the server: answers with a body of the chosen size (or sets
 // no status at all) and records how the connection ended.
@@ -85,11 +82,6 @@ void Drain(int fd, std::string* out) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetLogSink(QuietSink, nullptr);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;

@@ -7,14 +7,8 @@
 #include "chat_base/segment_buffer.h"
 #include "chat_rtsp/rtsp_message.h"
 #include "chat_rtsp/rtsp_transport.h"
-#include "main/base/log.h"
-
-namespace {
-void Quiet(int, const char*, va_list, void*) {}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  SetLogSink(Quiet, nullptr);
   if (size < 1) return 0;
   // The first byte picks the read size (1..256), as a socket would split input.
   size_t step = static_cast<size_t>(data[0]) + 1;
