@@ -38,6 +38,7 @@
 #include "chat/chat_file_uri_manager.h"
 #include "chat_http/http_server_impl.h"
 #include "main/base/log.h"
+#include "support/shell_output.h"
 
 namespace {
 
@@ -97,16 +98,7 @@ long long ListenOverflows() {
   return -1;
 }
 
-std::string Run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string Run(const std::string& command) { return qnchat_test::ShellOutput(command); }
 
 bool WriteFile(const std::string& path, int64_t size, unsigned seed) {
   const int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/shell_output.h"
+
 namespace http_test {
 
 constexpr int kWaitMs = 30000;
@@ -88,14 +90,7 @@ inline std::string Get(const std::string& path) {
 
 // Runs a shell command and returns its standard output.
 inline std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
+  return qnchat_test::ShellOutput(command);
 }
 
 // Splits a response into its head (up to and without the blank line) and body.

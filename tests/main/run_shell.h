@@ -2,25 +2,16 @@
 // (standard output and error together), shell quoting, a whole file.
 #pragma once
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "support/shell_output.h"
+
 namespace main_test {
 
 inline std::string RunShell(const std::string& command, int* status = nullptr) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return output;
-  std::array<char, 512> buffer;
-  while (fgets(buffer.data(), buffer.size(), pipe)) output += buffer.data();
-  const int rc = pclose(pipe);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return output;
+  return qnchat_test::ShellOutput(command + " 2>&1", status);
 }
 
 // The file's whole content; empty when it cannot be read.
