@@ -292,7 +292,7 @@ TEST_F(ChatFaultTest, LossyLinkLosesNoTextSilently) {
   ASSERT_NO_FATAL_FAILURE(StartPair());
   PeerProcess& a = *peers_[0];
   PeerProcess& b = *peers_[1];
-  ASSERT_TRUE(DropOneIn(*hosts_[1], 10));
+  ASSERT_TRUE(hosts_[1]->SetInputLoss(10));
   constexpr int kTexts = 50;
   const size_t a_mark = a.Mark();
   const size_t b_mark = b.Mark();
@@ -340,9 +340,9 @@ TEST_F(ChatFaultTest, LossyLinkLosesNoTextSilently) {
   fflush(stdout);
   // With one in ten packets dropped nearly all should make it within 5 tries.
   EXPECT_GE(completed, static_cast<size_t>(kTexts * 8 / 10));
-  const int64_t dropped = DroppedPackets(*hosts_[1]);
+  const int64_t dropped = hosts_[1]->DroppedInput();
   EXPECT_GT(dropped, 20) << "the link was not lossy";
-  StopDropping(*hosts_[1]);
+  hosts_[1]->SetInputLoss(0);
   EXPECT_GE(TextCompletes(a, b, "after the loss"), 0);
 }
 

@@ -195,34 +195,6 @@ class PacketCapture {
   std::vector<CapturedPacket> packets_;
 };
 
-// Drops one in `every` packets arriving in ns, chosen at random, counting
-// them; false when nftables refused the rules.
-inline bool DropOneIn(const NetNamespace& ns, int every) {
-  std::string output;
-  ns.Exec({"nft", "delete", "table", "inet", "qnchat_fault_loss"}, &output);
-  return ns.Exec({"nft", "add", "table", "inet", "qnchat_fault_loss"}, &output) == 0 &&
-         ns.Exec({"nft",
-                  "add chain inet qnchat_fault_loss input { type filter hook input "
-                  "priority 0; policy accept; }"},
-                 &output) == 0 &&
-         ns.Exec({"nft", "add rule inet qnchat_fault_loss input numgen random mod " +
-                             std::to_string(every) + " 0 counter drop"},
-                 &output) == 0;
-}
-
-inline void StopDropping(const NetNamespace& ns) {
-  std::string output;
-  ns.Exec({"nft", "delete", "table", "inet", "qnchat_fault_loss"}, &output);
-}
-
-// Packets dropped so far by DropOneIn; -1 when there is no such rule.
-inline int64_t DroppedPackets(const NetNamespace& ns) {
-  std::string output;
-  if (ns.Exec({"nft", "list", "table", "inet", "qnchat_fault_loss"}, &output) != 0) return -1;
-  const size_t at = output.find("packets ");
-  return at == std::string::npos ? -1 : std::stoll(output.substr(at + 8));
-}
-
 // The peer's log lines (its standard error) written so far.
 inline std::vector<std::string> LogLines(const PeerProcess& peer) {
   std::ifstream in(peer.home() + "/stderr-" + peer.host() + ".log");

@@ -122,20 +122,12 @@ int NetNamespace::Exec(const std::vector<std::string>& argv, std::string* output
   return RunCommand(Wrap(argv), output);
 }
 
-int NetNamespace::Shell(const std::string& command_line, std::string* output) const {
-  return Exec({"sh", "-c", command_line}, output);
-}
-
 bool NetNamespace::AddAddress(const std::string& device, const std::string& cidr) const {
   return Ok({"ip", "-n", name_, "addr", "add", cidr, "dev", device});
 }
 
 bool NetNamespace::DeleteAddress(const std::string& device, const std::string& cidr) const {
   return Ok({"ip", "-n", name_, "addr", "del", cidr, "dev", device});
-}
-
-bool NetNamespace::SetMtu(const std::string& device, int mtu) const {
-  return Ok({"ip", "-n", name_, "link", "set", device, "mtu", std::to_string(mtu)});
 }
 
 bool NetNamespace::SetUp(const std::string& device, bool up) const {
@@ -156,7 +148,14 @@ bool NetNamespace::SetInputLoss(int percent) const {
   if (percent <= 0) return true;
   if (!AddInputChain("qnchat_loss")) return false;
   return Ok(Wrap({"nft", "add rule inet qnchat_loss input numgen random mod 100 < " +
-                             std::to_string(std::min(percent, 100)) + " drop"}));
+                             std::to_string(std::min(percent, 100)) + " counter drop"}));
+}
+
+int64_t NetNamespace::DroppedInput() const {
+  std::string output;
+  if (Exec({"nft", "list", "table", "inet", "qnchat_loss"}, &output) != 0) return -1;
+  const size_t at = output.find("packets ");
+  return at == std::string::npos ? -1 : std::stoll(output.substr(at + 8));
 }
 
 bool NetNamespace::AddInputChain(const std::string& table) const {

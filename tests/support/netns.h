@@ -7,6 +7,7 @@
 // died are removed by the next Network. Needs root. Used from one thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,20 +28,20 @@ class NetNamespace {
   std::vector<std::string> Wrap(const std::vector<std::string>& argv) const;
   // Runs argv inside the namespace; exit status as RunCommand.
   int Exec(const std::vector<std::string>& argv, std::string* output = nullptr) const;
-  // Runs a shell command line inside the namespace.
-  int Shell(const std::string& command_line, std::string* output = nullptr) const;
 
   // Address changes at run time. cidr like "198.18.0.1/24".
   bool AddAddress(const std::string& device, const std::string& cidr) const;
   bool DeleteAddress(const std::string& device, const std::string& cidr) const;
-  bool SetMtu(const std::string& device, int mtu) const;
   bool SetUp(const std::string& device, bool up) const;
   // A token-bucket filter on device's egress: rate like "1mbit", latency in ms.
   bool SetTbf(const std::string& device, const std::string& rate, int burst_bytes,
               int latency_ms) const;
   // Drops percent (0..100) of the packets arriving in this namespace, chosen
-  // at random (nftables numgen on an input chain); 0 removes the rule.
+  // at random (nftables numgen on an input chain), counting them; 0 removes
+  // the rule.
   bool SetInputLoss(int percent) const;
+  // Packets dropped so far by SetInputLoss; -1 when no loss is set.
+  int64_t DroppedInput() const;
   // Drops packets arriving in this namespace that match an nftables match
   // expression (e.g. "udp dport 6000"); ClearInputDrops removes every such rule.
   bool DropInput(const std::string& match) const;
