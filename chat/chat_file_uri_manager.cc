@@ -3,15 +3,15 @@
 #include <memory>
 #include <utility>
 
-#include "chat/new_uuid_text.h"
+#include "chat_base/new_uuid_text.h"
 #include "chat_base/stream.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 
 const char ChatFileUriManager::kUriPattern[] = "/([a-zA-Z0-9_\\{\\}\\+\\-\\. ]+)";
 
-ChatFileUriManager::ChatFileUriManager() : ChatFileUriManager(&NewUuidText) {}
+ChatFileUriManager::ChatFileUriManager() : ChatFileUriManager(&chat_base::NewUuidText) {}
 
 ChatFileUriManager::ChatFileUriManager(UuidGenerator generator)
     : generator_(std::move(generator)) {}

@@ -5,14 +5,13 @@
 
 #include "chat/chat_command.h"
 #include "chat_net/time.h"
-#include "main/base/log.h"
-#include "main/base/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 
 namespace chat {
 
 namespace {
 
-constexpr char kSequenceKey[] = "sequence";
 constexpr int64_t kMaxSeq = std::numeric_limits<int64_t>::max();
 
 int64_t Now() { return static_cast<int64_t>(chat_net::NowMs()); }
@@ -27,11 +26,11 @@ ChatMessenger::ChatMessenger(const std::string& nickName, const std::string& hos
       uuid_(uuid),
       peers_(std::move(peers)),
       observer_(observer) {
-  int64_t stored = GetInt64Setting(kSequenceKey, -1);
+  int64_t stored = GetInt64Setting(kSequenceSettingKey, kSequenceSettingDefault);
   if (stored >= 0) {
     sequence_ = stored;
     // A run that ends abnormally leaves -1 behind, so the next one draws afresh.
-    SetInt64Setting(kSequenceKey, -1);
+    SetInt64Setting(kSequenceSettingKey, kSequenceSettingDefault);
     FlushSettings();
   } else {
     std::random_device device;
@@ -41,7 +40,7 @@ ChatMessenger::ChatMessenger(const std::string& nickName, const std::string& hos
 }
 
 ChatMessenger::~ChatMessenger() {
-  SetInt64Setting(kSequenceKey, LastSeq());
+  SetInt64Setting(kSequenceSettingKey, LastSeq());
   FlushSettings();
 }
 

@@ -20,6 +20,11 @@
 
 namespace chat {
 
+// The configuration-store key that carries the message sequence across runs:
+// the last seq of the previous run, or -1 while a run is going on.
+constexpr char kSequenceSettingKey[] = "sequence";
+constexpr int64_t kSequenceSettingDefault = -1;
+
 class ChatMessenger {
  public:
   static constexpr unsigned kAnnouncements = 3;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 

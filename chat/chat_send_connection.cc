@@ -5,7 +5,7 @@
 
 #include "chat/chat_command.h"
 #include "chat/chat_serializer.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 

@@ -4,7 +4,7 @@
 
 #include "chat/chat_command.h"
 #include "chat/chat_message_generated.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 

@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "chat/chat_command.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "chat/chat_command.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 

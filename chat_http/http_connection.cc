@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "chat_net/time.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_http {
 

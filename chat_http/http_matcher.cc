@@ -1,6 +1,6 @@
 #include "chat_http/http_matcher.h"
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_http {
 

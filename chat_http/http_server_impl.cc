@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_http {
 

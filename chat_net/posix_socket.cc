@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_net {
 

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "chat_rtsp/rtsp_server_impl.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_rtsp {
 namespace {

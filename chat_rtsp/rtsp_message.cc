@@ -4,7 +4,7 @@
 #include <cstring>
 #include <map>
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_rtsp {
 namespace {

@@ -3,12 +3,12 @@
 #include <errno.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 
 #include <utility>
 
+#include "chat_base/new_uuid_text.h"
 #include "chat_net/time.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_rtsp {
 namespace {
@@ -40,13 +40,9 @@ class EventFdWakeup : public RtspWakeup {
 };
 
 std::string NewSessionId() {
-  uuid_t uuid;
-  uuid_generate(uuid);
-  char text[37];
-  uuid_unparse_upper(uuid, text);
   std::string id;
-  for (const char* p = text; *p; ++p) {
-    if (*p != '-') id += *p;
+  for (char c : chat_base::NewUuidText()) {
+    if (c != '-') id += c;
   }
   return id;
 }

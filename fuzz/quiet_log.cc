@@ -2,7 +2,7 @@
 // printing that for every execution would dominate the run.
 #include <cstdarg>
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace {
 void QuietSink(int, const char*, va_list, void*) {}

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "main/base/log.h"
+#include "base/log.h"
 #include "main/log_sink.h"
 #include "main/privilege.h"
-#include "main/settings_store_hooks.h"
+#include "tessel/settings_store_hooks.h"
 #include "main/single_instance.h"
 #include "store/business_card_info.h"
 #include "tessel/tessel.h"
@@ -50,7 +50,7 @@ int AppMain(int argc, char** argv) {
   const bool sockets_started = StartSockets();
   tsl::InitTessel(argc, argv);
   std::atexit(tsl::UninitTessel);
-  InstallSettingsStoreHooks();
+  tsl::InstallSettingsStoreHooks();
   SetLogSink(AppLogSink, nullptr);
   // Both travel in queued signal and slot calls between threads.
   qRegisterMetaType<BusinessCardInfo>("BusinessCardInfo");

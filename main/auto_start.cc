@@ -9,21 +9,6 @@
 
 #include "tessel/paths.h"
 
-namespace {
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string AutoStartFilePath() { return tsl::UserConfigDir() + "/autostart/QNChat.desktop"; }
 
 std::string DesktopExecValue(const std::string& path) {
@@ -69,15 +54,7 @@ bool SetAutoStart(bool enabled, const std::string& program_path) {
       "X-GNOME-Autostart-enabled=true\n";
   // Written beside and renamed, so a session starting meanwhile never reads
   // half an entry.
-  const std::string temp = file + ".tmp";
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, text) && fsync(fd) == 0;
-  if (close(fd) != 0 || !written || rename(temp.c_str(), file.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return tsl::WriteFileAtomically(file, text, 0644);
 }
 
 bool IsAutoStartSet() { return access(AutoStartFilePath().c_str(), F_OK) == 0; }

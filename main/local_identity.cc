@@ -1,18 +1,18 @@
 #include "main/local_identity.h"
 
 #include <unistd.h>
-#include <uuid/uuid.h>
 #include <QSettings>
 
+#include <cctype>
 #include <cerrno>
 
-#include "main/base/log.h"
-#include "main/base/settings.h"
-#include "main/base/settings_keys.h"
+#include "base/log.h"
+#include "chat_base/new_uuid_text.h"
+#include "base/settings.h"
+#include "main/settings_keys.h"
 
 namespace {
 
-constexpr const char kUuidKey[] = "LocalPeerUuid";
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
@@ -30,11 +30,9 @@ std::string GetComputerName() {
 }
 
 std::string NewLocalPeerUuid() {
-  uuid_t id;
-  uuid_generate_random(id);
-  char text[37];
-  uuid_unparse_lower(id, text);
-  return std::string("{") + text + "}";
+  std::string text = chat_base::NewUuidText();
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return "{" + text + "}";
 }
 
 LocalIdentity LoadLocalIdentity() {
@@ -52,14 +50,14 @@ LocalIdentity LoadLocalIdentity() {
   card.section = FromUtf8(GetSetting(settings_key::kSection, ""));
 
   QSettings settings("QN", "QNChat");
-  const QString stored = settings.value(kUuidKey, QString()).toString();
+  const QString stored = settings.value(settings_key::kLocalPeerUuid, QString()).toString();
   if (!stored.isEmpty()) {
     LogMessage(kLogInfo, "Successfully read UUID from the registry , UUID is %s",
                stored.toUtf8().constData());
     card.uuid = stored;
   } else {
     const std::string fresh = NewLocalPeerUuid();
-    settings.setValue(kUuidKey, FromUtf8(fresh));
+    settings.setValue(settings_key::kLocalPeerUuid, FromUtf8(fresh));
     // On disk before the chat core announces it.
     settings.sync();
     LogMessage(kLogInfo, "Failed to read UUID from the registry, new UUID is %s", fresh.c_str());

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "main/base/log.h"
+#include "base/log.h"
 #include "main/log_sink.h"
 
 bool IsProcessElevated() {

@@ -12,7 +12,7 @@ extern "C" {
 
 #include "chat_net/time.h"
 #include "chat_rtp/h264_nal.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat_rtsp {
 

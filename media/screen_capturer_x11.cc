@@ -12,7 +12,7 @@
 #include <mutex>
 #include <set>
 
-#include "main/base/log.h"
+#include "base/log.h"
 #include "media/desktop_frame_x11.h"
 
 namespace chat_capture {

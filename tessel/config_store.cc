@@ -16,17 +16,6 @@
 namespace tsl {
 namespace {
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 std::string DirOf(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -120,29 +109,9 @@ bool ConfigStore::WriteFile(const std::string& contents) {
     if (log_) log_->write(kError, "tsl", "cannot create %s: %s", dir.c_str(), strerror(errno));
     return false;
   }
-  std::string temp = path_ + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    if (log_) log_->write(kError, "tsl", "cannot write %s: %s", temp.c_str(), strerror(errno));
+  if (!WriteFileAtomically(path_, contents, 0600)) {
+    if (log_) log_->write(kError, "tsl", "cannot save %s: %s", path_.c_str(), strerror(errno));
     return false;
-  }
-  // The data must be on disk before the rename makes it the store.
-  bool ok = WriteAll(fd, contents) && ::fsync(fd) == 0;
-  int saved = errno;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temp.c_str(), path_.c_str()) != 0) {
-    saved = errno;
-    ok = false;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    if (log_) log_->write(kError, "tsl", "cannot save %s: %s", path_.c_str(), strerror(saved));
-    return false;
-  }
-  int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
   }
   return true;
 }

@@ -37,7 +37,7 @@
 
 #include "chat/chat_file_uri_manager.h"
 #include "chat_http/http_server_impl.h"
-#include "main/base/log.h"
+#include "base/log.h"
 #include "support/shell_output.h"
 
 namespace {

@@ -40,7 +40,7 @@ extern "C" {
 
 #include "chat_rtsp/rtsp_server.h"
 #include "chat_rtsp/rtsp_test_client.h"
-#include "main/base/log.h"
+#include "base/log.h"
 #include "media/chat_screen_source.h"
 #include "support/xvfb.h"
 

@@ -13,7 +13,7 @@
 
 #include "chat/chat_command.h"
 #include "chat/recording_observer.h"
-#include "main/base/settings.h"
+#include "base/settings.h"
 #include "support/log_capture.h"
 
 namespace chat {

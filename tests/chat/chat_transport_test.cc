@@ -23,7 +23,7 @@
 #include "chat/chat_serializer.h"
 #include "chat/chat_transport_wrapper.h"
 #include "chat_net/selector.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 namespace {

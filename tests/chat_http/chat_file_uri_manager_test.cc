@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "chat/new_uuid_text.h"
+#include "chat_base/new_uuid_text.h"
 #include "chat_http/http_server_impl.h"
 #include "chat_http/http_test_util.h"
 
 namespace chat {
 namespace {
 
+using chat_base::NewUuidText;
 using http_test::Exchange;
 using http_test::Get;
 

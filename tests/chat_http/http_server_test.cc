@@ -19,7 +19,7 @@
 #include "chat_base/segment_buffer.h"
 #include "chat_base/stream.h"
 #include "chat_http/http_test_util.h"
-#include "main/base/log.h"
+#include "base/log.h"
 #include "support/sanitizer.h"
 
 namespace chat_http {

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string>
 
-#include "main/base/settings.h"
+#include "base/settings.h"
 #include "main/local_identity.h"
 #include "main/machine_info.h"
-#include "main/settings_store_hooks.h"
+#include "tessel/settings_store_hooks.h"
 #include "tessel/tessel.h"
 
 namespace {
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   char* tessel_argv[] = {name, nullptr};
   tsl::InitTessel(1, tessel_argv);
   std::atexit(tsl::UninitTessel);
-  InstallSettingsStoreHooks();
+  tsl::InstallSettingsStoreHooks();
 
   const std::string command = argv[1];
   if (command == "identity") {

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/base/log.h"
+#include "base/log.h"
 #include "tessel/tessel.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "main/base/settings.h"
+#include "base/settings.h"
 
 #include <cstdio>
 #include <map>
 
 #include <gtest/gtest.h>
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "main/base/log.h"
+#include "base/log.h"
 #include "media/h264_decoder.h"
 #include "support/log_capture.h"
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "main/base/log.h"
+#include "base/log.h"
 #include "media/chat_screen_source.h"
 #include "media/h264_decoder.h"
 #include "media/screen_capturer_x11.h"

@@ -17,21 +17,11 @@
 #include <sstream>
 
 #include "support/netns.h"
+#include "tessel/paths.h"
 
 namespace qnchat_test {
 
 namespace {
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string FirstWord(const std::string& line) {
   std::istringstream in(line);
@@ -192,7 +182,7 @@ void PeerProcess::ReadLines() {
 
 bool PeerProcess::Send(const std::string& line) {
   if (stdin_fd_ < 0) return false;
-  return WriteAll(stdin_fd_, line + "\n");
+  return tsl::WriteAll(stdin_fd_, line + "\n");
 }
 
 bool PeerProcess::SendJson(const Json::Value& command) { return Send(CompactJson(command)); }

@@ -1,4 +1,4 @@
-#include "chat/new_uuid_text.h"
+#include "chat_base/new_uuid_text.h"
 
 #include <sys/random.h>
 
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace chat {
+namespace chat_base {
 
 std::string NewUuidText() {
   uint8_t b[16];
@@ -30,4 +30,4 @@ std::string NewUuidText() {
   return std::string(text, 36);
 }
 
-}  // namespace chat
+}  // namespace chat_base

@@ -1,8 +1,9 @@
-#include "main/settings_store_hooks.h"
+#include "tessel/settings_store_hooks.h"
 
-#include "main/base/settings.h"
+#include "base/settings.h"
 #include "tessel/tessel.h"
 
+namespace tsl {
 namespace {
 
 void GetText(std::string* out, const std::string& key, const std::string& def, void*) {
@@ -32,3 +33,7 @@ void InstallSettingsStoreHooks() {
   hooks.context = nullptr;
   SetSettingsHooks(hooks);
 }
+
+void RemoveSettingsStoreHooks() { SetSettingsHooks(SettingsHooks()); }
+
+}  // namespace tsl

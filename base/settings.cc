@@ -1,4 +1,4 @@
-#include "main/base/settings.h"
+#include "base/settings.h"
 
 #include <sstream>
 

@@ -1,4 +1,4 @@
-#include "main/base/log.h"
+#include "base/log.h"
 
 #include <cstdio>
 

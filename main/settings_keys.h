@@ -1,5 +1,5 @@
-// Every key of the configuration store with its default, so that readers and
-// writers in different parts of the program agree on both.
+// Every key of the application and the interface with its default, so that
+// readers and writers in different parts of the program agree on both.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +27,11 @@ constexpr bool kAutoStartAppDefault = true;
 constexpr const char kIsMaximized[] = "isMaximized";
 constexpr bool kIsMaximizedDefault = false;
 
-// The last sequence number of the previous run; -1 while a run is going on.
-constexpr const char kSequence[] = "sequence";
-constexpr int64_t kSequenceDefault = -1;
+// The chat core keeps the message sequence under its own key,
+// chat::kSequenceSettingKey; it is not repeated here.
+
+// Qt native settings (organisation "QN", application "QNChat"): the local
+// peer's identifier.
+constexpr const char kLocalPeerUuid[] = "LocalPeerUuid";
 
 }  // namespace settings_key
