@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "chat_base/count_object.h"
 #include "chat_base/ref_ptr.h"
@@ -58,6 +60,20 @@ class ChatPeer : public chat_base::CountObject {
   virtual int64_t CloseShareScreen() = 0;
   virtual int64_t Ping(const std::string& hostName, const std::string& uuid) = 0;
   virtual int64_t Recall(int64_t seq, const std::string& hostName, const std::string& uuid) = 0;
+
+  // Read-only facts for the interface and the tools; safe from any thread.
+  // The usable local IPv4 addresses as the interfaces show them now (dotted
+  // text, sorted): the addresses the core binds transports to.
+  virtual std::vector<std::string> LocalAddresses() = 0;
+  // Ports of the file and media servers; 0 for a server that is absent.
+  virtual int FilePort() const = 0;
+  virtual int MediaPort() const = 0;
+  // The known peers with each one's routes (local address, remote address).
+  struct KnownPeer {
+    ChatPeerInfo info;
+    std::vector<std::pair<std::string, std::string>> routes;
+  };
+  virtual std::vector<KnownPeer> KnownPeers() = 0;
 };
 
 // Implemented by the application. Every call arrives on the core's network

@@ -8,10 +8,10 @@
 #include <cctype>
 #include <fstream>
 
-#include "chat/new_uuid_text.h"
+#include "chat_base/new_uuid_text.h"
 #include "chat_net/ip_address.h"
 #include "chat_net/socket_address.h"
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace chat {
 
@@ -171,7 +171,7 @@ int64_t ChatPeerImpl::RequestBusinessInfo(const std::string& hostName, const std
 
 int64_t ChatPeerImpl::ShareScreen(const std::string& hostName, const std::string& uuid) {
   if (!mediaServer_ || mediaPort_ == 0) return -1;
-  std::string id = NewUuidText();
+  std::string id = chat_base::NewUuidText();
   id.erase(std::remove(id.begin(), id.end(), '-'), id.end());
   const std::string path = "/play/" + id;
   chat_base::RefPtr<ChatScreenSource> source;
@@ -261,6 +261,22 @@ void ChatPeerImpl::Run() {
     transport->Send(exit);
     transport->Close();
   }
+}
+
+std::vector<std::string> ChatPeerImpl::LocalAddresses() {
+  const std::set<std::string> addresses = UsableLocalAddresses();
+  return std::vector<std::string>(addresses.begin(), addresses.end());
+}
+
+std::vector<ChatPeer::KnownPeer> ChatPeerImpl::KnownPeers() {
+  std::vector<KnownPeer> known;
+  for (auto& info : peers_->Snapshot()) {
+    KnownPeer peer;
+    peer.routes = peers_->Find(info.hostName, info.uuid);
+    peer.info = std::move(info);
+    known.push_back(std::move(peer));
+  }
+  return known;
 }
 
 void ChatPeerImpl::RefreshTransports() {

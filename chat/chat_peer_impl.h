@@ -59,6 +59,10 @@ class ChatPeerImpl : public ChatPeer,
   int64_t CloseShareScreen() override;
   int64_t Ping(const std::string& hostName, const std::string& uuid) override;
   int64_t Recall(int64_t seq, const std::string& hostName, const std::string& uuid) override;
+  std::vector<std::string> LocalAddresses() override;
+  int FilePort() const override { return filePort_; }
+  int MediaPort() const override { return mediaPort_; }
+  std::vector<KnownPeer> KnownPeers() override;
 
   void OnReceive(const ChatMessage& message, const std::string& local,
                  const std::string& remote) override;
@@ -71,9 +75,6 @@ class ChatPeerImpl : public ChatPeer,
   void Run() override;
 
   ChatPeerList* peer_list() { return peers_.get(); }
-  // Ports of the file and media servers; 0 for a server that is absent.
-  int file_port() const { return filePort_; }
-  int media_port() const { return mediaPort_; }
 
  private:
   void StartServers();

@@ -21,10 +21,11 @@
 
 #include "chat/chat_peer.h"
 #include "chat/chat_peer_impl.h"
-#include "chat/new_uuid_text.h"
-#include "main/base/log.h"
-#include "main/base/settings.h"
+#include "chat_base/new_uuid_text.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "tessel/paths.h"
+#include "tessel/settings_store_hooks.h"
 #include "tessel/tessel.h"
 #include "tesselnet/ru_doveri.h"
 #include "tools/json_line_writer.h"
@@ -55,16 +56,6 @@ void StderrSink(int level, const char* format, va_list args, void*) {
 
 // The settings accessors over the support layer's store, as the application
 // installs them: a missing key is written with its default.
-void GetText(std::string* out, const std::string& key, const std::string& def, void*) {
-  if (CD->config()->getText(key, out)) return;
-  CD->config()->setText(key, def);
-  *out = def;
-}
-int SetText(const std::string& key, const std::string& value, void*) {
-  return CD->config()->setText(key, value) ? 1 : 0;
-}
-int Flush(void*) { return CD->config()->flush() ? 1 : 0; }
-
 struct Options {
   std::string nick;
   std::string host;
@@ -261,10 +252,8 @@ class PeerTool {
     value["hostName"] = options_.host;
     value["uuid"] = options_.uuid;
     value["result"] = started;
-    if (auto* impl = dynamic_cast<chat::ChatPeerImpl*>(peer_.get())) {
-      value["filePort"] = impl->file_port();
-      value["mediaPort"] = impl->media_port();
-    }
+    value["filePort"] = peer_->FilePort();
+    value["mediaPort"] = peer_->MediaPort();
     out_->Write(value);
     return started;
   }
@@ -317,19 +306,17 @@ class PeerTool {
   void Peers(const PeerCommand& command) {
     Json::Value value = Result(command, 0);
     Json::Value list(Json::arrayValue);
-    if (auto* impl = dynamic_cast<chat::ChatPeerImpl*>(peer_.get())) {
-      for (const auto& info : impl->peer_list()->Snapshot()) {
-        Json::Value peer = PeerJson(info);
-        Json::Value routes(Json::arrayValue);
-        for (const auto& route : impl->peer_list()->Find(info.hostName, info.uuid)) {
-          Json::Value pair(Json::objectValue);
-          pair["local"] = route.first;
-          pair["remote"] = route.second;
-          routes.append(pair);
-        }
-        peer["routes"] = routes;
-        list.append(peer);
+    for (const auto& known : peer_->KnownPeers()) {
+      Json::Value peer = PeerJson(known.info);
+      Json::Value routes(Json::arrayValue);
+      for (const auto& route : known.routes) {
+        Json::Value pair(Json::objectValue);
+        pair["local"] = route.first;
+        pair["remote"] = route.second;
+        routes.append(pair);
       }
+      peer["routes"] = routes;
+      list.append(peer);
     }
     value["result"] = static_cast<Json::Int>(list.size());
     value["peers"] = list;
@@ -383,15 +370,11 @@ int Main(int argc, char** argv) {
     gethostname(name, sizeof(name) - 1);
     options.host = name;
   }
-  if (options.uuid.empty()) options.uuid = chat::NewUuidText();
+  if (options.uuid.empty()) options.uuid = chat_base::NewUuidText();
   if (options.nick.empty()) options.nick = options.host;
 
   tsl::InitTessel(argc, argv);
-  SettingsHooks hooks;
-  hooks.get_text = GetText;
-  hooks.set_text = SetText;
-  hooks.flush = Flush;
-  SetSettingsHooks(hooks);
+  tsl::InstallSettingsStoreHooks();
   RU_Doveri::Init(std::string());
 
   JsonLineWriter out(stdout);
@@ -415,7 +398,7 @@ int Main(int argc, char** argv) {
     }
     tool.Stop();
   }
-  SetSettingsHooks(SettingsHooks());
+  tsl::RemoveSettingsStoreHooks();
   tsl::UninitTessel();
   return 0;
 }
