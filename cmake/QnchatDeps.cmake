@@ -2,13 +2,21 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 
-find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Network Sql Concurrent)
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Network Sql Concurrent DBus Test)
 
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
 pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
-pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
 pkg_check_modules(X11LIBS REQUIRED IMPORTED_TARGET x11 xext xrandr)
+pkg_check_modules(XDAMAGE REQUIRED IMPORTED_TARGET xdamage xfixes)
+pkg_check_modules(GLES REQUIRED IMPORTED_TARGET egl glesv2)
+# libyuv ships no pkg-config file on Debian 12.
+find_path(LIBYUV_INCLUDE_DIR libyuv.h REQUIRED)
+find_library(LIBYUV_LIBRARY yuv REQUIRED)
+add_library(libyuv::libyuv UNKNOWN IMPORTED)
+set_target_properties(libyuv::libyuv PROPERTIES
+  IMPORTED_LOCATION ${LIBYUV_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${LIBYUV_INCLUDE_DIR})
 find_package(OpenSSL REQUIRED)
 find_package(spdlog REQUIRED)
 find_package(FlatBuffers REQUIRED)

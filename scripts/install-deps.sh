@@ -11,16 +11,18 @@ build_pkgs=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   flatbuffers-compiler libflatbuffers-dev
   libhttp-parser-dev libjsoncpp-dev libcurl4-openssl-dev libssl-dev
-  libspdlog-dev libfmt-dev uuid-dev
-  libx11-dev libxext-dev libxrandr-dev libegl-dev libgl-dev
-  fonts-noto-cjk xvfb xauth
+  libspdlog-dev libfmt-dev
+  libx11-dev libxext-dev libxrandr-dev libxdamage-dev libegl-dev libgl-dev libgles-dev
+  libegl-mesa0 libgl1-mesa-dri libyuv-dev
+  fonts-noto-cjk fonts-noto-color-emoji xvfb xauth
 )
 test_pkgs=(
   libgtest-dev libgmock-dev googletest
   curl ffmpeg iproute2 nftables procps util-linux passwd sudo
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-libav
-  x11-utils
+  x11-utils openbox xdotool trayer dbus dbus-x11 python3-dbusmock
+  desktop-file-utils
 )
 
 fuzz_pkgs=(clang libclang-rt-14-dev)
