@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "main/base/log.h"
+#include "base/log.h"
 
 namespace qnchat_test {
 namespace {
