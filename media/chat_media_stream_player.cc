@@ -1,0 +1,364 @@
+#include "media/chat_media_stream_player.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+
+#include "base/log.h"
+
+namespace chat {
+
+namespace {
+
+// Longer URLs are refused: the core builds "rtsp://<IPv4>:<port>/play/<32 hex>".
+constexpr size_t kMaxUrlLength = 512;
+// Pause after a failed read, so a stream that ended does not spin a core.
+constexpr int kReadRetryMs = 20;
+
+struct ErrorText {
+  explicit ErrorText(int code) {
+    if (av_strerror(code, text, sizeof(text)) < 0) snprintf(text, sizeof(text), "error %d", code);
+  }
+  char text[256];
+};
+
+struct DictionaryDeleter {
+  void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+
+// Every option FFmpeg left in the dictionary is one it did not take.
+void LogUnusedOptions(const char* what, AVDictionary* options) {
+  const AVDictionaryEntry* entry = nullptr;
+  while ((entry = av_dict_get(options, "", entry, AV_DICT_IGNORE_SUFFIX)))
+    LogMessage(kLogWarning, "player: %s ignored option %s=%s", what, entry->key, entry->value);
+}
+
+bool IsPathChar(unsigned char c) {
+  return std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// A picture of the decoder (or of the scaler), holding its own reference to
+// the pixel buffers.
+class FFmpegVideoFrame : public ChatVideoFrame {
+ public:
+  explicit FFmpegVideoFrame(AVFrame* frame) : frame_(frame) {}
+  ~FFmpegVideoFrame() override { av_frame_free(&frame_); }
+
+  int GetWidth() const override { return frame_->width; }
+  int GetHeight() const override { return frame_->height; }
+  const uint8_t* GetData(int plane) const override {
+    return plane >= 0 && plane < 3 ? frame_->data[plane] : nullptr;
+  }
+  int GetStride(int plane) const override {
+    return plane >= 0 && plane < 3 ? frame_->linesize[plane] : 0;
+  }
+  int GetFormat() const override {
+    return frame_->format == AV_PIX_FMT_YUV420P ? kFormatI420 : kFormatOther;
+  }
+
+ private:
+  AVFrame* frame_;
+};
+
+}  // namespace
+
+std::string ShareUrlHost(const std::string& url) {
+  static const char kScheme[] = "rtsp://";
+  const size_t scheme_length = sizeof(kScheme) - 1;
+  if (url.size() > kMaxUrlLength || url.compare(0, scheme_length, kScheme) != 0) return "";
+  const size_t path = url.find('/', scheme_length);
+  if (path == std::string::npos) return "";
+  for (size_t i = path; i < url.size(); ++i) {
+    if (!IsPathChar(static_cast<unsigned char>(url[i]))) return "";
+  }
+  const std::string authority = url.substr(scheme_length, path - scheme_length);
+  std::string host;
+  std::string port;
+  if (!authority.empty() && authority[0] == '[') {
+    const size_t close = authority.find(']');
+    if (close == std::string::npos) return "";
+    host = authority.substr(1, close - 1);
+    for (char c : host) {
+      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return "";
+    }
+    if (close + 1 < authority.size()) {
+      if (authority[close + 1] != ':') return "";
+      port = authority.substr(close + 2);
+      if (port.empty()) return "";
+    }
+  } else {
+    const size_t colon = authority.find(':');
+    host = authority.substr(0, colon);
+    for (char c : host) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') return "";
+    }
+    if (colon != std::string::npos) {
+      port = authority.substr(colon + 1);
+      if (port.empty()) return "";
+    }
+  }
+  if (host.empty() || port.size() > 5) return "";
+  for (char c : port) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return "";
+  }
+  if (!port.empty()) {
+    const long number = std::stol(port);
+    if (number < 1 || number > 65535) return "";
+  }
+  return host;
+}
+
+bool IsAcceptableShareUrl(const std::string& url, const std::string& expected_host) {
+  if (expected_host.empty()) return false;
+  const std::string host = ShareUrlHost(url);
+  return !host.empty() && EqualsIgnoringCase(host, expected_host);
+}
+
+void ChatMediaStreamPlayer::FormatContextDeleter::operator()(AVFormatContext* context) const {
+  avformat_close_input(&context);
+}
+
+void ChatMediaStreamPlayer::CodecContextDeleter::operator()(AVCodecContext* context) const {
+  avcodec_free_context(&context);
+}
+
+void ChatMediaStreamPlayer::ScalerDeleter::operator()(SwsContext* scaler) const {
+  sws_freeContext(scaler);
+}
+
+void ChatMediaStreamPlayer::FrameDeleter::operator()(AVFrame* frame) const {
+  av_frame_free(&frame);
+}
+
+void ChatMediaStreamPlayer::PacketDeleter::operator()(AVPacket* packet) const {
+  av_packet_free(&packet);
+}
+
+ChatMediaStreamPlayer::ChatMediaStreamPlayer(std::string url, ChatMediaStreamObserver* observer,
+                                             int format)
+    : url_(std::move(url)), observer_(observer), format_(format) {}
+
+ChatMediaStreamPlayer::~ChatMediaStreamPlayer() { Stop(); }
+
+void ChatMediaStreamPlayer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stop_ = true;
+  }
+  stop_cv_.notify_all();
+  chat_base::Thread::Stop();
+}
+
+void ChatMediaStreamPlayer::SetProtocolWhitelistForTest(std::string whitelist,
+                                                        std::string format_name) {
+  whitelist_ = std::move(whitelist);
+  format_name_ = std::move(format_name);
+}
+
+int ChatMediaStreamPlayer::InterruptCallback(void* opaque) {
+  return static_cast<ChatMediaStreamPlayer*>(opaque)->stop_.load() ? 1 : 0;
+}
+
+bool ChatMediaStreamPlayer::WaitForStop(int ms) {
+  std::unique_lock<std::mutex> lock(stop_mutex_);
+  return stop_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+}
+
+void ChatMediaStreamPlayer::Run() {
+  const int stream_index = Open();
+  if (stream_index < 0) {
+    decoder_.reset();
+    input_.reset();
+  }
+  if (observer_) observer_->OnOpen(stream_index >= 0);
+  if (stream_index < 0) return;
+  DecodeLoop(stream_index);
+  decoder_.reset();
+  input_.reset();
+  scaler_.reset();
+}
+
+int ChatMediaStreamPlayer::Open() {
+  const AVInputFormat* input_format = av_find_input_format(format_name_.c_str());
+  if (!input_format) {
+    LogMessage(kLogError, "player: no %s demuxer", format_name_.c_str());
+    return -1;
+  }
+  AVFormatContext* context = avformat_alloc_context();
+  if (!context) return -1;
+  // Lets Stop cut a connect or a read short instead of waiting out the time-out.
+  context->interrupt_callback.callback = &ChatMediaStreamPlayer::InterruptCallback;
+  context->interrupt_callback.opaque = this;
+
+  AVDictionary* raw = nullptr;
+  av_dict_set(&raw, "protocol_whitelist", whitelist_.c_str(), 0);
+  if (format_name_ == "rtsp") {
+    av_dict_set(&raw, "rtsp_transport", "tcp", 0);  // the sharer offers interleaved RTP only
+    av_dict_set(&raw, "timeout", kSocketTimeoutUs, 0);
+  }
+  // Hand on every packet at once: the decoder never waits to reorder.
+  av_dict_set(&raw, "fflags", "nobuffer", 0);
+  av_dict_set(&raw, "max_delay", "0", 0);
+  av_dict_set(&raw, "probesize", "32768", 0);
+  av_dict_set(&raw, "analyzeduration", "0", 0);
+  int error = avformat_open_input(&context, url_.c_str(), input_format, &raw);
+  std::unique_ptr<AVDictionary, DictionaryDeleter> options(raw);
+  if (error < 0) {
+    // avformat_open_input freed the context.
+    if (!stop_) LogMessage(kLogError, "player: cannot open %s: %s", url_.c_str(), ErrorText(error).text);
+    return -1;
+  }
+  input_.reset(context);
+  LogUnusedOptions("demuxer", options.get());
+  options.reset();
+
+  error = avformat_find_stream_info(input_.get(), nullptr);
+  if (error < 0) {
+    LogMessage(kLogError, "player: no stream information in %s: %s", url_.c_str(),
+               ErrorText(error).text);
+    return -1;
+  }
+  if (input_->nb_streams == 0) {
+    LogMessage(kLogError, "player: %s has no streams", url_.c_str());
+    return -1;
+  }
+  int index = -1;
+  for (unsigned i = 0; i < input_->nb_streams; ++i) {
+    if (input_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      index = static_cast<int>(i);
+      break;
+    }
+  }
+  if (index < 0) {
+    LogMessage(kLogError, "player: %s has no video stream", url_.c_str());
+    return -1;
+  }
+  const AVCodecParameters* parameters = input_->streams[index]->codecpar;
+  const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+  if (!codec) {
+    LogMessage(kLogError, "player: no decoder for codec %d", static_cast<int>(parameters->codec_id));
+    return -1;
+  }
+  decoder_.reset(avcodec_alloc_context3(codec));
+  if (!decoder_) return -1;
+  error = avcodec_parameters_to_context(decoder_.get(), parameters);
+  if (error < 0) {
+    LogMessage(kLogError, "player: decoder parameters: %s", ErrorText(error).text);
+    return -1;
+  }
+  // Frame threading holds back one picture per extra thread.
+  raw = nullptr;
+  av_dict_set(&raw, "threads", "1", 0);
+  av_dict_set(&raw, "flags", "low_delay", 0);
+  error = avcodec_open2(decoder_.get(), codec, &raw);
+  options.reset(raw);
+  if (error < 0) {
+    LogMessage(kLogError, "player: cannot open decoder: %s", ErrorText(error).text);
+    return -1;
+  }
+  LogUnusedOptions("decoder", options.get());
+  return index;
+}
+
+void ChatMediaStreamPlayer::DecodeLoop(int stream_index) {
+  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  if (!packet || !frame) return;
+  int last_read_error = 0;
+  while (!stop_) {
+    int error = av_read_frame(input_.get(), packet.get());
+    if (error < 0) {
+      // A time-out, the end of the stream or a broken connection: keep trying
+      // until Stop, but log a new kind of failure once.
+      if (stop_) break;
+      if (error != last_read_error && error != AVERROR(EAGAIN)) {
+        LogMessage(kLogWarning, "player: read failed: %s", ErrorText(error).text);
+        last_read_error = error;
+      }
+      if (WaitForStop(kReadRetryMs)) break;
+      continue;
+    }
+    last_read_error = 0;
+    if (packet->stream_index != stream_index) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    for (;;) {
+      error = avcodec_send_packet(decoder_.get(), packet.get());
+      if (error != AVERROR(EAGAIN)) break;
+      // The decoder's output is full: take one picture out, then send again.
+      error = avcodec_receive_frame(decoder_.get(), frame.get());
+      if (error < 0) break;
+      Deliver(frame.get());
+      av_frame_unref(frame.get());
+    }
+    if (error < 0 && error != AVERROR(EAGAIN))
+      LogMessage(kLogDebug, "player: decode failed: %s", ErrorText(error).text);
+    while (avcodec_receive_frame(decoder_.get(), frame.get()) >= 0) {
+      Deliver(frame.get());
+      av_frame_unref(frame.get());
+    }
+    av_packet_unref(packet.get());
+  }
+}
+
+void ChatMediaStreamPlayer::Deliver(AVFrame* frame) {
+  if (!observer_ || format_ != ChatVideoFrame::kFormatI420) return;
+  if (frame->format == AV_PIX_FMT_YUV420P) {
+    AVFrame* copy = av_frame_clone(frame);
+    if (copy) observer_->OnFrame(std::make_unique<FFmpegVideoFrame>(copy));
+    return;
+  }
+  std::unique_ptr<AVFrame, FrameDeleter> converted(av_frame_alloc());
+  if (!converted) return;
+  converted->format = AV_PIX_FMT_YUV420P;
+  converted->width = frame->width;
+  converted->height = frame->height;
+  int error = av_frame_get_buffer(converted.get(), 0);
+  if (error < 0) {
+    LogMessage(kLogError, "player: frame buffer: %s", ErrorText(error).text);
+    return;
+  }
+  const AVPixelFormat source = static_cast<AVPixelFormat>(frame->format);
+  scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height, source,
+                                     frame->width, frame->height, AV_PIX_FMT_YUV420P,
+                                     SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+  if (!scaler_) {
+    LogMessage(kLogError, "player: no conversion from %s", av_get_pix_fmt_name(source));
+    return;
+  }
+  // BT.709 on both sides; the source keeps its own range (a full-range
+  // picture is mapped into limited range), the output is limited range.
+  const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+  const bool full_range = frame->color_range == AVCOL_RANGE_JPEG || source == AV_PIX_FMT_YUVJ420P ||
+                          source == AV_PIX_FMT_YUVJ422P || source == AV_PIX_FMT_YUVJ444P ||
+                          source == AV_PIX_FMT_YUVJ440P;
+  sws_setColorspaceDetails(scaler_.get(), coefficients, full_range ? 1 : 0, coefficients, 0, 0,
+                           1 << 16, 1 << 16);
+  const int rows = sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height,
+                             converted->data, converted->linesize);
+  if (rows <= 0) return;
+  observer_->OnFrame(std::make_unique<FFmpegVideoFrame>(converted.release()));
+}
+
+}  // namespace chat

@@ -1,0 +1,114 @@
+// Plays a shared screen: a thread that opens the sharer's RTSP URL with
+// FFmpeg, decodes the video and hands every picture, as I420, to an observer.
+// One player serves one URL for one run. The owner (the application, or the
+// headless peer) calls Start, Stop and the destructor from its own thread;
+// the observer is called on the player's thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "chat_base/thread.h"
+#include "media/chat_video_frame.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace chat {
+
+// Receives what a player produces; called on the player's thread.
+class ChatMediaStreamObserver {
+ public:
+  virtual ~ChatMediaStreamObserver() = default;
+  // Once per run, before any OnFrame: whether the stream could be opened.
+  virtual void OnOpen(bool ok) = 0;
+  // A decoded picture; the observer owns it.
+  virtual void OnFrame(std::unique_ptr<ChatVideoFrame> frame) = 0;
+};
+
+// The URL of a share comes from the network. Only a plain
+// "rtsp://<host>[:port]/path" whose host is exactly `expected_host` (the
+// address the offer came from) is played: no user information ("@"), no
+// other scheme, no control characters, blanks or backslashes, a port of
+// digits only, a sane length. Any thread.
+bool IsAcceptableShareUrl(const std::string& url, const std::string& expected_host);
+
+// The host part of a URL that passes the shape rules above (any host), or ""
+// when it does not. Any thread.
+std::string ShareUrlHost(const std::string& url);
+
+class ChatMediaStreamPlayer : public chat_base::Thread {
+ public:
+  // Socket time-out of the RTSP demuxer, in microseconds.
+  static constexpr const char* kSocketTimeoutUs = "500000";
+  // The only protocols FFmpeg may open for the player: RTSP with the RTP
+  // packets interleaved on its TCP connection.
+  static constexpr const char* kProtocolWhitelist = "rtsp,tcp";
+
+  // Nothing is opened until the thread runs. The observer is not owned and
+  // must outlive the thread (may be null). `format` is the requested output
+  // format; only ChatVideoFrame::kFormatI420 delivers pictures.
+  ChatMediaStreamPlayer(std::string url, ChatMediaStreamObserver* observer,
+                        int format = ChatVideoFrame::kFormatI420);
+  // Stops the thread.
+  ~ChatMediaStreamPlayer() override;
+
+  // Sets the stop flag and waits for the thread to end. Opening and reading
+  // look at the flag at least every 100 ms, so this returns promptly even
+  // while the sharer does not answer. Not from the observer's calls.
+  void Stop() override;
+
+  // Protocols FFmpeg may open, comma separated. Tests only (a local file
+  // stands in for a stream layout our server does not produce); call before
+  // Start.
+  void SetProtocolWhitelistForTest(std::string whitelist, std::string format_name);
+
+ protected:
+  void Run() override;
+
+ private:
+  struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const;
+  };
+  struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const;
+  };
+  struct ScalerDeleter {
+    void operator()(SwsContext* scaler) const;
+  };
+  struct FrameDeleter {
+    void operator()(AVFrame* frame) const;
+  };
+  struct PacketDeleter {
+    void operator()(AVPacket* packet) const;
+  };
+
+  static int InterruptCallback(void* opaque);
+  // Opens the input and the decoder; the index of the video stream, or -1.
+  int Open();
+  void DecodeLoop(int stream_index);
+  void Deliver(AVFrame* frame);
+  // Waits up to `ms` for the stop flag; true when it is set.
+  bool WaitForStop(int ms);
+
+  const std::string url_;
+  ChatMediaStreamObserver* const observer_;
+  const int format_;
+  std::string whitelist_ = kProtocolWhitelist;
+  std::string format_name_ = "rtsp";
+  // The thread's own while it runs.
+  std::unique_ptr<AVFormatContext, FormatContextDeleter> input_;
+  std::unique_ptr<AVCodecContext, CodecContextDeleter> decoder_;
+  std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
+  std::atomic<bool> stop_{false};
+  std::mutex stop_mutex_;  // with stop_cv_, cuts the pause after a failed read short
+  std::condition_variable stop_cv_;
+};
+
+}  // namespace chat
