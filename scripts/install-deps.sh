@@ -14,7 +14,7 @@ build_pkgs=(
   libspdlog-dev libfmt-dev
   libx11-dev libxext-dev libxrandr-dev libxdamage-dev libegl-dev libgl-dev libgles-dev
   libegl-mesa0 libgl1-mesa-dri libyuv-dev
-  fonts-noto-cjk fonts-noto-color-emoji xvfb xauth
+  fonts-noto-cjk fonts-noto-color-emoji fonts-dejavu-core xvfb xauth
 )
 test_pkgs=(
   libgtest-dev libgmock-dev googletest
