@@ -1,0 +1,137 @@
+#include "ui/files/file_mgr.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QVector>
+
+#include "base/settings.h"
+#include "store/chat_database.h"
+
+namespace {
+
+// The settings key of the user's chosen save directory.
+constexpr char kFileSavePathKey[] = "FileSavePath";
+constexpr char kFallbackName[] = "file";
+// A longer tail after the last dot is not a suffix worth keeping whole.
+constexpr int kMaxKeptSuffixBytes = 32;
+
+bool IsUnwanted(uint c) {
+  if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) return true;  // C0, DEL, C1
+  if (c >= 0xD800 && c <= 0xDFFF) return true;  // unpaired surrogates: no valid UTF-8
+  // Direction marks and overrides let "exe.txt" display as something else.
+  if (c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+      (c >= 0x2066 && c <= 0x2069))
+    return true;
+  return false;
+}
+
+int Utf8Bytes(uint c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+int Utf8Bytes(const QVector<uint>& text) {
+  int bytes = 0;
+  for (uint c : text) bytes += Utf8Bytes(c);
+  return bytes;
+}
+
+// The longest prefix of text (whole code points) of at most maxBytes bytes.
+QVector<uint> Truncated(const QVector<uint>& text, int maxBytes) {
+  QVector<uint> out;
+  int bytes = 0;
+  for (uint c : text) {
+    bytes += Utf8Bytes(c);
+    if (bytes > maxBytes) break;
+    out.append(c);
+  }
+  return out;
+}
+
+bool IsBlankOrDot(uint c) { return c == '.' || QChar::isSpace(c); }
+
+// One path part without unwanted characters, leading dots and blanks, and
+// trailing blanks; empty when nothing usable remains ("." and ".." included).
+QVector<uint> Cleaned(const QString& part) {
+  QVector<uint> out;
+  for (uint c : part.toUcs4()) {
+    if (!IsUnwanted(c)) out.append(c);
+  }
+  int begin = 0;
+  while (begin < out.size() && IsBlankOrDot(out[begin])) ++begin;
+  int end = out.size();
+  while (end > begin && QChar::isSpace(out[end - 1])) --end;
+  return out.mid(begin, end - begin);
+}
+
+QVector<uint> Bounded(const QVector<uint>& name) {
+  if (Utf8Bytes(name) <= kMaxSafeFileNameBytes) return name;
+  int dot = name.lastIndexOf('.');
+  if (dot > 0) {
+    QVector<uint> suffix = name.mid(dot);
+    int suffixBytes = Utf8Bytes(suffix);
+    if (suffixBytes > 1 && suffixBytes <= kMaxKeptSuffixBytes) {
+      QVector<uint> stem = Truncated(name.mid(0, dot), kMaxSafeFileNameBytes - suffixBytes);
+      while (!stem.isEmpty() && QChar::isSpace(stem.last())) stem.removeLast();
+      if (!stem.isEmpty()) return stem + suffix;
+    }
+  }
+  QVector<uint> cut = Truncated(name, kMaxSafeFileNameBytes);
+  while (!cut.isEmpty() && QChar::isSpace(cut.last())) cut.removeLast();
+  return cut;
+}
+
+}  // namespace
+
+QString SafeFileNameComponent(const QString& offered) {
+  // A peer on another system may separate directories with either slash.
+  QStringList parts = offered.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+  for (int i = parts.size() - 1; i >= 0; --i) {
+    QVector<uint> name = Cleaned(parts[i]);
+    if (name.isEmpty()) continue;
+    name = Bounded(name);
+    if (!name.isEmpty()) return QString::fromUcs4(name.constData(), name.size());
+  }
+  return QLatin1String(kFallbackName);
+}
+
+FileMgr* FileMgr::Instance() {
+  static FileMgr* instance = new FileMgr();
+  return instance;
+}
+
+FileMgr::FileMgr(const QString& saveDirectory, QObject* parent)
+    : QObject(parent), fixed_save_directory_(saveDirectory) {}
+
+QString FileMgr::SavePath() {
+  QString dir = fixed_save_directory_;
+  if (dir.isEmpty()) dir = QString::fromStdString(GetSetting(kFileSavePathKey, std::string()));
+  if (dir.isEmpty()) dir = AppDataDirectory();
+  dir = QDir::cleanPath(dir);
+  QDir().mkpath(dir);
+  return dir;
+}
+
+bool FileMgr::IsTaken(const QString& dir, const QString& fileName) const {
+  QString path = dir + QLatin1Char('/') + fileName;
+  QFileInfo info(path);
+  // A dangling link counts: writing through it would create its target.
+  return info.exists() || info.isSymLink() || handed_out_.contains(path);
+}
+
+QString FileMgr::UniqueFileName(const QString& name) {
+  QString safe = SafeFileNameComponent(name);
+  QString dir = SavePath();
+  QFileInfo parts(safe);
+  QString base = parts.baseName();
+  QString suffix = parts.suffix();
+  QMutexLocker lock(&mutex_);
+  QString candidate = safe;
+  for (int n = 1; IsTaken(dir, candidate); ++n) {
+    candidate = base + QLatin1Char('(') + QString::number(n) + QLatin1Char(')');
+    // A name without a suffix gets none, rather than a trailing dot.
+    if (!suffix.isEmpty()) candidate += QLatin1Char('.') + suffix;
+  }
+  handed_out_.insert(dir + QLatin1Char('/') + candidate);
+  return candidate;
+}
