@@ -3,19 +3,19 @@
 #include <QApplication>
 #include <QDebug>
 #include <QFont>
-#include <QLabel>
-#include <QMainWindow>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "base/log.h"
+#include "main/chat_app.h"
 #include "main/log_sink.h"
 #include "main/privilege.h"
 #include "tessel/settings_store_hooks.h"
 #include "main/single_instance.h"
 #include "store/business_card_info.h"
+#include "resources/resources.h"
 #include "tessel/tessel.h"
 #include "tesselnet/ru_doveri.h"
 
@@ -72,14 +72,15 @@ int RunApplication(int argc, char** argv) {
   qRegisterMetaTypeStreamOperators<BusinessCardInfo>("BusinessCardInfo");
   qRegisterMetaTypeStreamOperators<GroupInfo>("GroupInfo");
 
-  // The application object takes this place once it exists; until then an
-  // empty main window stands in for it.
-  QApplication app(argc, argv);
-  QApplication::setFont(QFont("MicroSoft YaHei", 9));
-  QMainWindow window;
-  window.setWindowTitle(QString::fromUtf8("QN快信"));
-  window.setCentralWidget(new QLabel(QString::fromUtf8("QN快信")));
-  window.resize(960, 640);
-  window.show();
-  return app.exec();
+  int result = -1;
+  {
+    ChatApp app(argc, argv);
+    qnres::InitResources();
+    qnres::InstallFontFallbacks();
+    if (app.Init()) {
+      QApplication::setFont(QFont("MicroSoft YaHei", 9));
+      result = app.exec();
+    }
+  }
+  return result;
 }

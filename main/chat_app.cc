@@ -1,0 +1,360 @@
+#include "main/chat_app.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+#include <utility>
+
+#include "base/log.h"
+#include "main/local_identity.h"
+#include "main/placeholder_window.h"
+#include "media/chat_video_frame.h"
+#include "ui/common/dpi_scale.h"
+#include "ui/common/message_time.h"
+#ifdef QNCHAT_HAVE_FILE_MGR
+#include "ui/files/file_mgr.h"
+#else
+#include <QFileInfo>
+#endif
+
+namespace {
+
+constexpr int kUpdateCheckDelayMs = 1000;
+
+QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+// The local name for an offered file: a name inside the save directory that
+// replaces no existing file.
+QString LocalFileName(const QString& offered) {
+#ifdef QNCHAT_HAVE_FILE_MGR
+  return FileMgr::GetInstance()->UniqueFileName(offered);
+#else
+  // Until the file helper is built: the last path component only.
+  const QString name = QFileInfo(QString(offered).replace('\\', '/')).fileName();
+  return name.isEmpty() || name == QStringLiteral("..") ? QStringLiteral("file") : name;
+#endif
+}
+
+}  // namespace
+
+ChatApp::ChatApp(int& argc, char** argv)
+    : QApplication(argc, argv),
+      window_factory_([] { return new PlaceholderWindow; }) {
+  // The video window comes with the viewing half of screen sharing.
+  update_check_timer_.setSingleShot(true);
+  update_check_timer_.setInterval(kUpdateCheckDelayMs);
+  connect(&update_check_timer_, &QTimer::timeout, this, &ChatApp::OnUpdateCheckTimer);
+}
+
+ChatApp::~ChatApp() {
+  update_check_timer_.stop();
+  chat::ChatMediaStreamPlayer* player = nullptr;
+  chat_base::RefPtr<chat::ChatPeer> core;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    player = player_;
+    player_ = nullptr;
+    pending_share_url_.clear();
+    peers_.clear();
+    core = std::move(chat_peer_);
+  }
+  // The player's slot: stopped and deleted here once the viewing half exists.
+  (void)player;
+  // Outside the lock: releasing the core joins its thread, which may be in a
+  // callback waiting for the lock.
+  core = nullptr;
+  delete main_window_;
+  main_window_ = nullptr;
+}
+
+ChatApp* ChatApp::Instance() { return qobject_cast<ChatApp*>(QCoreApplication::instance()); }
+
+void ChatApp::SetMainWindowFactory(MainWindowFactory factory) {
+  window_factory_ = std::move(factory);
+}
+
+bool ChatApp::Init() {
+  LocalIdentity identity = LoadLocalIdentity();
+  local_card_ = identity.card;
+  local_card_.device = FromUtf8(identity.computerName);
+
+  if (main_window_ == nullptr) {
+    main_window_ = window_factory_();
+    main_window_->show();
+  }
+
+  const std::string uuid = local_card_.uuid.toStdString();
+  LogMessage(kLogDebug, "hostName:%s\tuuid:%s", identity.computerName.c_str(), uuid.c_str());
+
+  chat_base::RefPtr<chat::ChatPeer> core = chat::CreateChatPeer(
+      local_card_.nickName.toStdString(), identity.computerName, uuid, this);
+  chat_base::RefPtr<chat::ChatPeer> previous;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    previous = std::move(chat_peer_);
+    chat_peer_ = core;
+  }
+  previous = nullptr;
+
+  core->SetBusinessInfo({local_card_.nickName.toStdString(), local_card_.section.toStdString(),
+                         local_card_.position.toStdString(), local_card_.telephone.toStdString(),
+                         local_card_.email.toStdString()});
+  if (!core->Start()) LogMessage(kLogError, "Peer start failed");
+
+  update_check_timer_.start();
+  return true;
+}
+
+void ChatApp::OnUpdateCheckTimer() {
+  // The update check is built here, on the GUI thread, once the update client
+  // exists; its request runs on the global thread pool.
+}
+
+BusinessCardInfo ChatApp::GetLocalCard() const { return local_card_; }
+
+void ChatApp::SetLocalCard(const BusinessCardInfo& card) {
+  local_card_ = card;
+  chat_base::RefPtr<chat::ChatPeer> core = GetChatPeer();
+  if (core) {
+    core->SetBusinessInfo({card.nickName.toStdString(), card.section.toStdString(),
+                           card.position.toStdString(), card.telephone.toStdString(),
+                           card.email.toStdString()});
+  }
+  SaveLocalCard(card);
+}
+
+chat_base::RefPtr<chat::ChatPeer> ChatApp::GetChatPeer() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return chat_peer_;
+}
+
+bool ChatApp::IsPeerOnline(const QString& uuid) {
+  const std::string id = uuid.toStdString();
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const RemoteChatPeer& peer : peers_) {
+    if (peer.uuid == id) return peer.online;
+  }
+  return false;
+}
+
+void ChatApp::OpenShareScreen() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (pending_share_url_.empty()) return;
+  // Starting the player on pending_share_url_, showing the video window and
+  // emitting Sig_AcceptedScreenShare come with the viewing half of sharing.
+}
+
+void ChatApp::TranspondFile(const QString& filePath, const BusinessCardInfo& card) {
+  if (main_window_ == nullptr) return;
+  QMetaObject::invokeMethod(main_window_, "TranspondFile", Qt::QueuedConnection,
+                            Q_ARG(QString, filePath), Q_ARG(BusinessCardInfo, card));
+}
+
+void ChatApp::ShowErrorMessage(const QString& error) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("错误"), error, QMessageBox::NoButton,
+                  main_window_);
+  // Error texts may carry names a peer chose.
+  box.setTextFormat(Qt::PlainText);
+  box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+  box.exec();
+}
+
+std::string ChatApp::PendingShareScreenUrl() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return pending_share_url_;
+}
+
+std::list<RemoteChatPeer> ChatApp::Peers() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return peers_;
+}
+
+QString ChatApp::FormatMessageTime(const QString& dateText, bool compact) {
+  return ::FormatMessageTime(dateText, compact);
+}
+
+double ChatApp::DpiScale() { return ::DpiScale(); }
+
+ChatApp::PeerIterator ChatApp::FindPeer(const std::string& device, const std::string& uuid) {
+  for (auto it = peers_.begin(); it != peers_.end(); ++it) {
+    if (it->device == device && it->uuid == uuid) return it;
+  }
+  return peers_.end();
+}
+
+RemoteChatPeer ChatApp::SenderEntry(const std::string& hostName, const std::string& uuid,
+                                    bool* added) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = FindPeer(hostName, uuid);
+    if (it != peers_.end()) {
+      *added = false;
+      return *it;
+    }
+  }
+  // Not listed: take the nick the core knows. The core's peer list lock is
+  // taken here with ours not held, so the two are never nested the other way.
+  RemoteChatPeer entry{hostName, hostName, uuid, false};
+  chat_base::RefPtr<chat::ChatPeer> core = GetChatPeer();
+  if (core) {
+    for (const chat::ChatPeer::KnownPeer& known : core->KnownPeers()) {
+      if (known.info.hostName == hostName && known.info.uuid == uuid) {
+        if (!known.info.nickName.empty()) entry.name = known.info.nickName;
+        entry.online = true;
+        break;
+      }
+    }
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = FindPeer(hostName, uuid);
+  if (it != peers_.end()) {  // listed meanwhile by an entry
+    *added = false;
+    return *it;
+  }
+  peers_.push_back(entry);
+  *added = true;
+  return entry;
+}
+
+void ChatApp::InvokeUpdate(int kind, const RemoteChatPeer& peer, const QString& txt,
+                           const QString& fileName) {
+  QMetaObject::invokeMethod(main_window_, "Update", Qt::QueuedConnection, Q_ARG(int, kind),
+                            Q_ARG(QString, FromUtf8(peer.name)),
+                            Q_ARG(QString, FromUtf8(peer.device)),
+                            Q_ARG(QString, FromUtf8(peer.uuid)), Q_ARG(int, peer.online ? 1 : 0),
+                            Q_ARG(QString, txt), Q_ARG(QString, fileName));
+}
+
+void ChatApp::InvokeAlert() {
+  QMetaObject::invokeMethod(main_window_, "Alert", Qt::QueuedConnection);
+  // The demands-attention state stays until the user activates the window.
+  QWidget* window = main_window_;
+  QMetaObject::invokeMethod(
+      this, [window] { QApplication::alert(window, 0); }, Qt::QueuedConnection);
+}
+
+void ChatApp::OnPeerEntry(const chat::ChatPeerInfo& info) {
+  LogMessage(kLogInfo, "Peer (%s:%s:%s) entry", info.nickName.c_str(), info.hostName.c_str(),
+             info.uuid.c_str());
+  RemoteChatPeer peer;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = FindPeer(info.hostName, info.uuid);
+    if (it == peers_.end()) {
+      it = peers_.insert(peers_.end(), RemoteChatPeer{info.nickName, info.hostName, info.uuid, true});
+    } else {
+      it->online = true;
+    }
+    peer = *it;
+  }
+  InvokeUpdate(0, peer, QString(), QString());
+}
+
+void ChatApp::OnPeerExit(const chat::ChatPeerInfo& info) {
+  LogMessage(kLogInfo, "Peer (%s:%s:%s) exit", info.nickName.c_str(), info.hostName.c_str(),
+             info.uuid.c_str());
+  RemoteChatPeer peer;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = FindPeer(info.hostName, info.uuid);
+    if (it == peers_.end()) return;
+    it->online = false;
+    peer = *it;
+  }
+  InvokeUpdate(0, peer, QString(), QString());
+}
+
+void ChatApp::OnSendMessageCompleted(int64_t seq) {
+  qDebug() << "sssssssssssssssssssssssssssssend OnSendMessageCompleted";
+  emit Sig_SendMessageSucceed(static_cast<qlonglong>(seq));
+}
+
+void ChatApp::OnSendMessageFailed(int64_t seq) {
+  qDebug() << "sssssssssssssssssssssssssssssend OnSendMessageFailed";
+  emit Sig_SendMessageFailed(static_cast<qlonglong>(seq));
+}
+
+void ChatApp::OnRecvText(int64_t seq, const std::string& text, const std::string& hostName,
+                         const std::string& uuid) {
+  (void)seq;
+  LogMessage(kLogInfo, "recv test: \"%s\" from %s:%s", text.c_str(), hostName.c_str(),
+             uuid.c_str());
+  bool added = false;
+  const RemoteChatPeer peer = SenderEntry(hostName, uuid, &added);
+  // A new contact first, so the window has its row before the message.
+  if (added) InvokeUpdate(0, peer, QString(), QString());
+  InvokeAlert();
+  InvokeUpdate(1, peer, FromUtf8(text), QString());
+}
+
+void ChatApp::OnRecvFileUrl(int64_t seq, const std::string& url, const std::string& fileName,
+                            const std::string& hostName, const std::string& uuid) {
+  (void)seq;
+  LogMessage(kLogInfo, "recv file url: \"%s\" from %s:%s file name : \"%s\"", url.c_str(),
+             hostName.c_str(), uuid.c_str(), fileName.c_str());
+  bool added = false;
+  const RemoteChatPeer peer = SenderEntry(hostName, uuid, &added);
+  if (added) InvokeUpdate(0, peer, QString(), QString());
+  InvokeAlert();
+  // The file helper looks at the save directory and the settings: GUI thread.
+  const QString offered = FromUtf8(fileName);
+  const QString link = FromUtf8(url);
+  QMetaObject::invokeMethod(
+      this,
+      [this, peer, offered, link] {
+        InvokeUpdate(2, peer, link, LocalFileName(offered));
+      },
+      Qt::QueuedConnection);
+}
+
+void ChatApp::OnRecvBusinessInfo(const chat::ChatBusinessInfo& info, const std::string& hostName,
+                                 const std::string& uuid) {
+  LogMessage(kLogDebug, "recv BusinessInfo: department:%s\temail:%s\tjob:%s from %s:%s",
+             info.section.c_str(), info.email.c_str(), info.position.c_str(), hostName.c_str(),
+             uuid.c_str());
+  RemoteChatPeer peer;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = FindPeer(hostName, uuid);
+    if (it == peers_.end()) return;
+    it->name = info.nickName;
+    peer = *it;
+  }
+  QMetaObject::invokeMethod(
+      main_window_, "UpdateBusinessCard", Qt::QueuedConnection,
+      Q_ARG(QString, FromUtf8(peer.name)), Q_ARG(QString, FromUtf8(peer.device)),
+      Q_ARG(QString, FromUtf8(peer.uuid)), Q_ARG(int, peer.online ? 1 : 0),
+      Q_ARG(QString, FromUtf8(info.section)), Q_ARG(QString, FromUtf8(info.position)),
+      Q_ARG(QString, FromUtf8(info.telephone)), Q_ARG(QString, FromUtf8(info.email)));
+}
+
+void ChatApp::OnRecvShareScreenUrl(const std::string& url, const std::string& hostName,
+                                   const std::string& uuid) {
+  InvokeAlert();
+  LogMessage(kLogDebug, "recv ShareScreenUrl: %s from %s:%s", url.c_str(), hostName.c_str(),
+             uuid.c_str());
+  bool known = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    pending_share_url_ = url;
+    known = FindPeer(hostName, uuid) != peers_.end();
+  }
+  if (known) emit Sig_RecvShareScreenUrl(FromUtf8(url), FromUtf8(hostName), FromUtf8(uuid));
+}
+
+void ChatApp::OnMediaSessionClosed(const std::string& uri, const std::string& hostName,
+                                   const std::string& uuid) {
+  (void)uri;
+  (void)hostName;
+  (void)uuid;
+  // Stopping and deleting player_ comes with the viewing half of sharing.
+}
+
+void ChatApp::OnOpen(bool ok) { LogMessage(kLogDebug, "open player %d", ok ? 1 : 0); }
+
+void ChatApp::OnFrame(std::unique_ptr<chat::ChatVideoFrame> frame) {
+  LogMessage(kLogDebug, "player new frame");
+  // Handed to the video window once it exists; until then the frame is freed.
+  frame.reset();
+}
