@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -79,6 +80,30 @@ class FFmpegVideoFrame : public ChatVideoFrame {
  private:
   AVFrame* frame_;
 };
+
+// BT.709 on both sides; the source keeps its own range (a full-range picture
+// is mapped into limited range), the output is limited range, same size.
+SwsContext* CreateScaler(const ScalerKey& key) {
+  SwsContext* scaler = sws_alloc_context();
+  if (!scaler) return nullptr;
+  av_opt_set_int(scaler, "srcw", key.width, 0);
+  av_opt_set_int(scaler, "srch", key.height, 0);
+  av_opt_set_int(scaler, "src_format", key.format, 0);
+  av_opt_set_int(scaler, "dstw", key.width, 0);
+  av_opt_set_int(scaler, "dsth", key.height, 0);
+  av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_YUV420P, 0);
+  av_opt_set_int(scaler, "sws_flags", SWS_FAST_BILINEAR, 0);
+  av_opt_set_int(scaler, "src_range", key.full_range ? 1 : 0, 0);
+  av_opt_set_int(scaler, "dst_range", 0, 0);
+  if (sws_init_context(scaler, nullptr, nullptr) < 0) {
+    sws_freeContext(scaler);
+    return nullptr;
+  }
+  const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+  sws_setColorspaceDetails(scaler, coefficients, key.full_range ? 1 : 0, coefficients, 0, 0,
+                           1 << 16, 1 << 16);
+  return scaler;
+}
 
 }  // namespace
 
@@ -339,22 +364,29 @@ void ChatMediaStreamPlayer::Deliver(AVFrame* frame) {
     LogMessage(kLogError, "player: frame buffer: %s", ErrorText(error).text);
     return;
   }
-  const AVPixelFormat source = static_cast<AVPixelFormat>(frame->format);
-  scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height, source,
-                                     frame->width, frame->height, AV_PIX_FMT_YUV420P,
-                                     SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
-  if (!scaler_) {
-    LogMessage(kLogError, "player: no conversion from %s", av_get_pix_fmt_name(source));
-    return;
+  // The full-range ("J") formats are their limited-range twins with another
+  // range: the scaler wants the twin and the range apart, and a J format
+  // would make it build a new context for every picture.
+  AVPixelFormat source = static_cast<AVPixelFormat>(frame->format);
+  bool full_range = frame->color_range == AVCOL_RANGE_JPEG;
+  switch (source) {
+    case AV_PIX_FMT_YUVJ420P: source = AV_PIX_FMT_YUV420P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ422P: source = AV_PIX_FMT_YUV422P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ444P: source = AV_PIX_FMT_YUV444P; full_range = true; break;
+    case AV_PIX_FMT_YUVJ440P: source = AV_PIX_FMT_YUV440P; full_range = true; break;
+    default: break;
   }
-  // BT.709 on both sides; the source keeps its own range (a full-range
-  // picture is mapped into limited range), the output is limited range.
-  const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-  const bool full_range = frame->color_range == AVCOL_RANGE_JPEG || source == AV_PIX_FMT_YUVJ420P ||
-                          source == AV_PIX_FMT_YUVJ422P || source == AV_PIX_FMT_YUVJ444P ||
-                          source == AV_PIX_FMT_YUVJ440P;
-  sws_setColorspaceDetails(scaler_.get(), coefficients, full_range ? 1 : 0, coefficients, 0, 0,
-                           1 << 16, 1 << 16);
+  // The range must be known when the scaler is built: a same-format scaler
+  // set up without it copies the planes unchanged.
+  const ScalerKey key{frame->width, frame->height, source, full_range};
+  if (!scaler_ || !(key == scaler_key_)) {
+    scaler_.reset(CreateScaler(key));
+    if (!scaler_) {
+      LogMessage(kLogError, "player: no conversion from %s", av_get_pix_fmt_name(source));
+      return;
+    }
+    scaler_key_ = key;
+  }
   const int rows = sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height,
                              converted->data, converted->linesize);
   if (rows <= 0) return;

@@ -22,6 +22,18 @@ struct SwsContext;
 
 namespace chat {
 
+// What a conversion to I420 depends on.
+struct ScalerKey {
+  int width = 0;
+  int height = 0;
+  int format = -1;  // source pixel format
+  bool full_range = false;
+  bool operator==(const ScalerKey& o) const {
+    return width == o.width && height == o.height && format == o.format &&
+           full_range == o.full_range;
+  }
+};
+
 // Receives what a player produces; called on the player's thread.
 class ChatMediaStreamObserver {
  public:
@@ -106,6 +118,7 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
   std::unique_ptr<AVFormatContext, FormatContextDeleter> input_;
   std::unique_ptr<AVCodecContext, CodecContextDeleter> decoder_;
   std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
+  ScalerKey scaler_key_;  // what scaler_ was built for
   std::atomic<bool> stop_{false};
   std::mutex stop_mutex_;  // with stop_cv_, cuts the pause after a failed read short
   std::condition_variable stop_cv_;
