@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "chat/chat_peer.h"  // ChatMediaStreamObserver, the application's side of the player
 #include "chat_base/thread.h"
 #include "media/chat_video_frame.h"
 
@@ -32,16 +33,6 @@ struct ScalerKey {
     return width == o.width && height == o.height && format == o.format &&
            full_range == o.full_range;
   }
-};
-
-// Receives what a player produces; called on the player's thread.
-class ChatMediaStreamObserver {
- public:
-  virtual ~ChatMediaStreamObserver() = default;
-  // Once per run, before any OnFrame: whether the stream could be opened.
-  virtual void OnOpen(bool ok) = 0;
-  // A decoded picture; the observer owns it.
-  virtual void OnFrame(std::unique_ptr<ChatVideoFrame> frame) = 0;
 };
 
 // The URL of a share comes from the network. Only a plain

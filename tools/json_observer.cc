@@ -81,11 +81,23 @@ void JsonObserver::OnRecvBusinessInfo(const chat::ChatBusinessInfo& info,
 
 void JsonObserver::OnRecvShareScreenUrl(const std::string& url, const std::string& hostName,
                                         const std::string& uuid) {
+  {
+    std::lock_guard<std::mutex> lock(offers_mutex_);
+    offers_[url] = {hostName, uuid};
+  }
   Json::Value value = Event("OnRecvShareScreenUrl");
   value["url"] = url;
   value["hostName"] = hostName;
   value["uuid"] = uuid;
   out_->Write(value);
+}
+
+bool JsonObserver::FindOffer(const std::string& url, std::pair<std::string, std::string>* peer) {
+  std::lock_guard<std::mutex> lock(offers_mutex_);
+  auto it = offers_.find(url);
+  if (it == offers_.end()) return false;
+  *peer = it->second;
+  return true;
 }
 
 void JsonObserver::OnMediaSessionClosed(const std::string& uri, const std::string& hostName,

@@ -4,6 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
 
 #include "chat/chat_peer.h"
 #include "tools/json_line_writer.h"
@@ -16,6 +20,11 @@ class JsonObserver : public chat::ChatObserver {
 
   // Whether OnRecall accepts; refused by default, as in the application.
   void SetAcceptRecall(bool accept) { accept_recall_.store(accept); }
+
+  // The peer (hostName, uuid) that offered a share URL, so that watching it
+  // can check the URL against that peer's address. False when the URL was
+  // never offered. Any thread.
+  bool FindOffer(const std::string& url, std::pair<std::string, std::string>* peer);
 
   void OnPeerEntry(const chat::ChatPeerInfo& info) override;
   void OnPeerExit(const chat::ChatPeerInfo& info) override;
@@ -37,6 +46,8 @@ class JsonObserver : public chat::ChatObserver {
  private:
   JsonLineWriter* out_;  // not owned
   std::atomic<bool> accept_recall_{false};
+  std::mutex offers_mutex_;
+  std::map<std::string, std::pair<std::string, std::string>> offers_;  // url → (hostName, uuid)
 };
 
 // {nickName, hostName, uuid, address} of a peer.

@@ -48,6 +48,8 @@ const std::map<std::string, Spec>& Specs() {
       {"download", {{Arg::kUrl, Arg::kDir}, "download <url> <dir>"}},
       {"share", {{Arg::kHost, Arg::kUuid}, "share <host> <uuid>"}},
       {"closeshare", {{}, "closeshare"}},
+      {"watch", {{Arg::kUrl}, "watch <url>"}},
+      {"unwatch", {{}, "unwatch"}},
       {"peers", {{}, "peers"}},
       {"quit", {{}, "quit"}},
   };

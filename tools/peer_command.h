@@ -16,7 +16,7 @@ struct PeerCommand {
   std::string text;  // text: the chat text
   int64_t seq = 0;   // recall: the seq to withdraw
   std::string path;  // sendfile: local file
-  std::string url;   // download
+  std::string url;   // download, watch
   std::string dir;   // download: target directory
   // setcard
   std::string nickName, section, position, telephone, email;

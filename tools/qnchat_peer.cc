@@ -22,6 +22,7 @@
 #include "chat/chat_peer.h"
 #include "chat/chat_peer_impl.h"
 #include "chat_base/new_uuid_text.h"
+#include "media/chat_media_stream_player.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "tessel/paths.h"
@@ -72,7 +73,8 @@ void Usage() {
           "  setcard <nick> <section> <position> <telephone> <email> | ping <host> <uuid> |\n"
           "  recall <seq> <host> <uuid> | recallpolicy accept|refuse |\n"
           "  sendfile <host> <uuid> <path> | download <url> <dir> | share <host> <uuid> |\n"
-          "  closeshare | peers | quit   (or a JSON object {\"command\": ..., ...})\n");
+          "  closeshare | watch <url> | unwatch | peers | quit\n"
+          "  (or a JSON object {\"command\": ..., ...})\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -234,6 +236,34 @@ Json::Value Result(const PeerCommand& command, int64_t result) {
   return value;
 }
 
+// Reports a watched share: one OnOpen, then one line per decoded picture.
+// Called on the player's thread.
+class WatchObserver : public chat::ChatMediaStreamObserver {
+ public:
+  explicit WatchObserver(JsonLineWriter* out) : out_(out) {}
+
+  void OnOpen(bool ok) override {
+    Json::Value value(Json::objectValue);
+    value["event"] = "OnOpen";
+    value["ok"] = ok;
+    out_->Write(value);
+  }
+
+  void OnFrame(std::unique_ptr<chat::ChatVideoFrame> frame) override {
+    Json::Value value(Json::objectValue);
+    value["event"] = "OnFrame";
+    value["n"] = Json::UInt64(++frames_);
+    value["width"] = frame->GetWidth();
+    value["height"] = frame->GetHeight();
+    value["format"] = frame->GetFormat();
+    out_->Write(value);
+  }
+
+ private:
+  JsonLineWriter* out_;
+  uint64_t frames_ = 0;  // the player's thread's
+};
+
 class PeerTool {
  public:
   PeerTool(const Options& options, JsonLineWriter* out)
@@ -284,6 +314,10 @@ class PeerTool {
       out_->Write(Result(command, peer_->ShareScreen(command.hostName, command.uuid)));
     } else if (name == "closeshare") {
       out_->Write(Result(command, peer_->CloseShareScreen()));
+    } else if (name == "watch") {
+      Watch(command);
+    } else if (name == "unwatch") {
+      out_->Write(Result(command, StopWatching() ? 0 : -1));
     } else if (name == "peers") {
       Peers(command);
     } else if (name == "download") {
@@ -294,6 +328,7 @@ class PeerTool {
 
   // Releases the core (EXIT goes out) and waits for running downloads.
   void Stop() {
+    StopWatching();
     peer_ = nullptr;
     for (auto& thread : downloads_) thread.join();
     downloads_.clear();
@@ -303,6 +338,46 @@ class PeerTool {
   }
 
  private:
+  // Plays a share URL by the application's rules: only a URL offered to us,
+  // and only when it is plain RTSP to an address of the peer that offered it
+  // (as the core knows that peer's routes). Anything else: a log line and
+  // OnOpen false.
+  void Watch(const PeerCommand& command) {
+    if (player_) {
+      Json::Value value = Result(command, -2);
+      value["error"] = "already watching; unwatch first";
+      out_->Write(value);
+      return;
+    }
+    std::pair<std::string, std::string> offerer;
+    bool acceptable = false;
+    if (observer_.FindOffer(command.url, &offerer)) {
+      for (const auto& known : peer_->KnownPeers()) {
+        if (known.info.uuid != offerer.second || known.info.hostName != offerer.first) continue;
+        for (const auto& route : known.routes)
+          acceptable = acceptable || chat::IsAcceptableShareUrl(command.url, route.second);
+      }
+    }
+    if (!acceptable) {
+      LogMessage(kLogWarning, "refused share url: %s", command.url.c_str());
+      out_->Write(Result(command, -1));
+      watch_observer_.OnOpen(false);
+      return;
+    }
+    out_->Write(Result(command, 0));
+    player_ = std::make_unique<chat::ChatMediaStreamPlayer>(command.url, &watch_observer_);
+    EndSignalsBlocked blocked;
+    player_->Start();
+  }
+
+  bool StopWatching() {
+    if (!player_) return false;
+    player_->Stop();
+    player_.reset();
+    watch_observer_ = WatchObserver(out_);
+    return true;
+  }
+
   void Peers(const PeerCommand& command) {
     Json::Value value = Result(command, 0);
     Json::Value list(Json::arrayValue);
@@ -344,6 +419,8 @@ class PeerTool {
   chat_base::RefPtr<chat::ChatPeer> peer_;
   chat::ChatBusinessInfo card_;
   std::vector<std::thread> downloads_;
+  WatchObserver watch_observer_{out_};                  // outlives player_
+  std::unique_ptr<chat::ChatMediaStreamPlayer> player_;  // the watched share, if any
 };
 
 int Main(int argc, char** argv) {

@@ -33,6 +33,12 @@ TEST(PeerCommandTest, LastArgumentTakesTheRestOfTheLineVerbatim) {
   EXPECT_EQ(download.url, "http://198.18.0.1:6011/ABC");
   EXPECT_EQ(download.dir, "/tmp/out dir");
 
+  PeerCommand watch = Parse("watch rtsp://198.18.0.1:8554/play/00112233445566778899AABBCCDDEEFF");
+  EXPECT_EQ(watch.name, "watch");
+  EXPECT_EQ(watch.url, "rtsp://198.18.0.1:8554/play/00112233445566778899AABBCCDDEEFF");
+  EXPECT_EQ(Parse("{\"command\": \"watch\", \"url\": \"rtsp://h/p\"}").url, "rtsp://h/p");
+  EXPECT_EQ(Parse("unwatch").name, "unwatch");
+
   PeerCommand card = Parse("setcard Alice Sales Manager 555 alice@example.com");
   EXPECT_EQ(card.nickName, "Alice");
   EXPECT_EQ(card.section, "Sales");
@@ -53,6 +59,7 @@ TEST(PeerCommandTest, MissingArgumentsAndUnknownWordsAreRefused) {
   EXPECT_EQ(Error("text host-only"), "usage: text <host> <uuid> <text...>");
   Error("text h u");  // no text at all
   Error("card h");
+  EXPECT_EQ(Error("watch"), "usage: watch <url>");
   Error("recallpolicy maybe");
   EXPECT_EQ(Error("dance now"), "unknown command");
   EXPECT_TRUE(Parse("recallpolicy accept").accept);
