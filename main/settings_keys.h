@@ -26,6 +26,10 @@ constexpr const char kAutoStartApp[] = "AutoStartApp";
 constexpr bool kAutoStartAppDefault = true;
 constexpr const char kIsMaximized[] = "isMaximized";
 constexpr bool kIsMaximizedDefault = false;
+// Desktop notifications for messages that arrive while the main window is not
+// active.
+constexpr const char kDesktopNotification[] = "DesktopNotification";
+constexpr bool kDesktopNotificationDefault = true;
 
 // The chat core keeps the message sequence under its own key,
 // chat::kSequenceSettingKey; it is not repeated here.
