@@ -105,6 +105,13 @@ bool FramelessHelper::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Leave:
       SetZoneCursor(HitZone::kClient);
       break;
+    case QEvent::Polish:
+    case QEvent::StyleChange:
+      // A style sheet that gives the window type a background would paint
+      // the whole rectangle, shadow band included; the helper paints the
+      // window's background itself.
+      window_->setAttribute(Qt::WA_StyledBackground, false);
+      break;
     default:
       break;
   }
