@@ -1,7 +1,12 @@
 #include "ui/chat/input/message_sanitizer.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QRegularExpression>
+#include <QTextFormat>
+#include <QTextObjectInterface>
 
 namespace {
 
@@ -244,7 +249,73 @@ QUrl NormalizeLink(const QString& target) {
   return QUrl(trimmed, QUrl::StrictMode);
 }
 
-SafeTextDocument::SafeTextDocument(QObject* parent) : QTextDocument(parent) {}
+namespace {
+
+// Emoji faces are tiny; a format asking for more is not ours to honour.
+constexpr qreal kMaxEmojiSide = 256;
+
+// Lays out and draws inline images for SafeTextDocument: emoji faces only,
+// taken through the document's resource call; every other image takes no
+// space and draws nothing, so neither its source nor its size is acted on.
+class SafeImageHandler : public QObject, public QTextObjectInterface {
+  Q_OBJECT
+  Q_INTERFACES(QTextObjectInterface)
+
+ public:
+  explicit SafeImageHandler(QObject* parent) : QObject(parent) {}
+
+  QSizeF intrinsicSize(QTextDocument* doc, int, const QTextFormat& format) override {
+    const QTextImageFormat image_format = format.toImageFormat();
+    const QImage image = Load(doc, image_format, 1.0);
+    if (image.isNull()) return QSizeF(0, 0);
+    QSizeF size = image.size() / image.devicePixelRatio();
+    const bool has_width = image_format.hasProperty(QTextFormat::ImageWidth);
+    const bool has_height = image_format.hasProperty(QTextFormat::ImageHeight);
+    if (has_width || has_height) {
+      const qreal width = has_width ? image_format.width() : -1;
+      const qreal height = has_height ? image_format.height() : -1;
+      if (width > 0 && height > 0) size = QSizeF(width, height);
+      else if (width > 0) size = QSizeF(width, size.height() * width / size.width());
+      else if (height > 0) size = QSizeF(size.width() * height / size.height(), height);
+    }
+    return size.boundedTo(QSizeF(kMaxEmojiSide, kMaxEmojiSide));
+  }
+
+  void drawObject(QPainter* painter, const QRectF& rect, QTextDocument* doc, int,
+                  const QTextFormat& format) override {
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const QImage image = Load(doc, format.toImageFormat(), ratio);
+    if (image.isNull()) return;
+    painter->save();
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    painter->drawImage(rect, image);
+    painter->restore();
+  }
+
+ private:
+  static QImage Load(QTextDocument* doc, const QTextImageFormat& format, qreal ratio) {
+    QString name = format.name();
+    if (name.startsWith(QLatin1String(":/"))) name.prepend(QLatin1String("qrc"));
+    if (!IsEmojiResource(name)) return QImage();
+    if (ratio > 1.0) {
+      // The faces come with a double-size variant for dense screens.
+      const QString dense = name.mid(3).replace(QLatin1String(".png"), QLatin1String("@2x.png"));
+      if (QFile::exists(dense)) {
+        QImage image(dense);
+        image.setDevicePixelRatio(2.0);
+        if (!image.isNull()) return image;
+      }
+    }
+    const QVariant data = doc->resource(QTextDocument::ImageResource, QUrl(name));
+    return qvariant_cast<QImage>(data);
+  }
+};
+
+}  // namespace
+
+SafeTextDocument::SafeTextDocument(QObject* parent) : QTextDocument(parent) {
+  documentLayout()->registerHandler(QTextFormat::ImageObject, new SafeImageHandler(this));
+}
 
 QVariant SafeTextDocument::loadResource(int type, const QUrl& name) {
   // Never the base class: it falls back to reading any local path it is
@@ -256,3 +327,5 @@ QVariant SafeTextDocument::loadResource(int type, const QUrl& name) {
   if (image.isNull()) return QVariant();
   return image;
 }
+
+#include "message_sanitizer.moc"

@@ -36,11 +36,13 @@ bool IsOpenableLink(const QUrl& url);
 QUrl NormalizeLink(const QString& target);
 
 // A document for showing received messages: loadResource hands out only the
-// emoji faces from the compiled resources. Every other image, style sheet or
-// resource (local path, file:, http:, data:, a FIFO) yields an empty QVariant
-// without touching the file system or the network. Use it for every
-// QTextBrowser/QTextEdit that shows a peer's text; a QLabel has no such hook,
-// so show messages in a label only after SanitizeMessageHtml.
+// emoji faces from the compiled resources, and its layout draws only those
+// images (Qt's own image handler would fall back to reading any path it is
+// given). Every other image, style sheet or resource (local path, file:,
+// http:, data:, a FIFO) yields nothing, without touching the file system or
+// the network. Use it for every QTextBrowser/QTextEdit that shows a peer's
+// text, and do not replace its document layout. A QLabel has no such hook, so
+// show messages in a label only after SanitizeMessageHtml.
 class SafeTextDocument : public QTextDocument {
   Q_OBJECT
 
