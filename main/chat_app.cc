@@ -9,10 +9,16 @@
 #include "base/log.h"
 #include "main/local_identity.h"
 #include "main/placeholder_window.h"
+#include "media/chat_media_stream_player.h"
 #include "media/chat_video_frame.h"
+#include "media/graphics_window.h"
 #include "ui/common/dpi_scale.h"
 #include "ui/common/message_time.h"
+#ifdef QNCHAT_HAVE_FILE_MGR
 #include "ui/files/file_mgr.h"
+#else
+#include <QFileInfo>
+#endif
 
 namespace {
 
@@ -20,13 +26,42 @@ constexpr int kUpdateCheckDelayMs = 1000;
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
+// An offered share is played only when its URL is plain RTSP to an address
+// the core reaches the offering peer at: the URL carries a path from the
+// network, and FFmpeg would follow whatever it names. Calls into the core:
+// not under ChatApp's lock.
+bool IsShareUrlOfPeer(chat::ChatPeer* core, const std::string& url, const std::string& hostName,
+                      const std::string& uuid) {
+  if (!core) return false;
+  for (const chat::ChatPeer::KnownPeer& known : core->KnownPeers()) {
+    if (known.info.uuid != uuid || known.info.hostName != hostName) continue;
+    for (const auto& route : known.routes) {
+      if (chat::IsAcceptableShareUrl(url, route.second)) return true;
+    }
+  }
+  return false;
+}
+
+// The local name for an offered file: a name inside the save directory that
+// replaces no existing file.
+QString LocalFileName(const QString& offered) {
+#ifdef QNCHAT_HAVE_FILE_MGR
+  return FileMgr::GetInstance()->UniqueFileName(offered);
+#else
+  // Until the file helper is built: the last path component only.
+  const QString name = QFileInfo(QString(offered).replace('\\', '/')).fileName();
+  return name.isEmpty() || name == QStringLiteral("..") ? QStringLiteral("file") : name;
+#endif
+}
 
 }  // namespace
 
 ChatApp::ChatApp(int& argc, char** argv)
     : QApplication(argc, argv),
       window_factory_([] { return new PlaceholderWindow; }) {
-  // The video window comes with the viewing half of screen sharing.
+  // Hidden until a share is opened; without a display or EGL it only logs.
+  video_window_ = std::make_unique<GraphicsWindow>();
+  video_window_->Create();
   update_check_timer_.setSingleShot(true);
   update_check_timer_.setInterval(kUpdateCheckDelayMs);
   connect(&update_check_timer_, &QTimer::timeout, this, &ChatApp::OnUpdateCheckTimer);
@@ -41,11 +76,15 @@ ChatApp::~ChatApp() {
     player = player_;
     player_ = nullptr;
     pending_share_url_.clear();
+    pending_share_host_.clear();
+    pending_share_uuid_.clear();
     peers_.clear();
     core = std::move(chat_peer_);
   }
-  // The player's slot: stopped and deleted here once the viewing half exists.
-  (void)player;
+  // The player first (its destructor stops it; it hands pictures to the
+  // window), then the window.
+  delete player;
+  video_window_.reset();
   // Outside the lock: releasing the core joins its thread, which may be in a
   // callback waiting for the lock.
   core = nullptr;
@@ -124,10 +163,37 @@ bool ChatApp::IsPeerOnline(const QString& uuid) {
 }
 
 void ChatApp::OpenShareScreen() {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (pending_share_url_.empty()) return;
-  // Starting the player on pending_share_url_, showing the video window and
-  // emitting Sig_AcceptedScreenShare come with the viewing half of sharing.
+  std::string url, hostName, uuid;
+  chat_base::RefPtr<chat::ChatPeer> core;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (pending_share_url_.empty()) return;
+    url = pending_share_url_;
+    hostName = pending_share_host_;
+    uuid = pending_share_uuid_;
+    core = chat_peer_;
+  }
+  if (!IsShareUrlOfPeer(core.get(), url, hostName, uuid)) {
+    LogMessage(kLogWarning, "refused share url: %s from %s:%s", url.c_str(), hostName.c_str(),
+               uuid.c_str());
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      if (pending_share_url_ == url) pending_share_url_.clear();
+    }
+    OnOpen(false);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    // A running player is left alone and the offer stays pending.
+    if (!player_ && pending_share_url_ == url) {
+      player_ = new chat::ChatMediaStreamPlayer(url, this);
+      player_->Start();
+      pending_share_url_.clear();
+    }
+  }
+  video_window_->Show();
+  emit Sig_AcceptedScreenShare();
 }
 
 void ChatApp::TranspondFile(const QString& filePath, const BusinessCardInfo& card) {
@@ -282,14 +348,13 @@ void ChatApp::OnRecvFileUrl(int64_t seq, const std::string& url, const std::stri
   const RemoteChatPeer peer = SenderEntry(hostName, uuid, &added);
   if (added) InvokeUpdate(0, peer, QString(), QString());
   InvokeAlert();
-  // The file helper looks at the save directory and the settings, and is
-  // created on the GUI thread: the name is chosen there.
+  // The file helper looks at the save directory and the settings: GUI thread.
   const QString offered = FromUtf8(fileName);
   const QString link = FromUtf8(url);
   QMetaObject::invokeMethod(
       this,
       [this, peer, offered, link] {
-        InvokeUpdate(2, peer, link, FileMgr::Instance()->UniqueFileName(offered));
+        InvokeUpdate(2, peer, link, LocalFileName(offered));
       },
       Qt::QueuedConnection);
 }
@@ -324,6 +389,8 @@ void ChatApp::OnRecvShareScreenUrl(const std::string& url, const std::string& ho
   {
     std::lock_guard<std::mutex> guard(lock_);
     pending_share_url_ = url;
+    pending_share_host_ = hostName;
+    pending_share_uuid_ = uuid;
     known = FindPeer(hostName, uuid) != peers_.end();
   }
   if (known) emit Sig_RecvShareScreenUrl(FromUtf8(url), FromUtf8(hostName), FromUtf8(uuid));
@@ -334,13 +401,25 @@ void ChatApp::OnMediaSessionClosed(const std::string& uri, const std::string& ho
   (void)uri;
   (void)hostName;
   (void)uuid;
-  // Stopping and deleting player_ comes with the viewing half of sharing.
+  chat::ChatMediaStreamPlayer* player = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    player = player_;
+    player_ = nullptr;
+  }
+  if (!player) return;
+  // Outside the lock: stopping waits for the player's thread.
+  player->Stop();
+  delete player;
+  // The window has no close button; a share that ended leaves no frozen
+  // picture behind.
+  video_window_->Hide();
 }
 
 void ChatApp::OnOpen(bool ok) { LogMessage(kLogDebug, "open player %d", ok ? 1 : 0); }
 
 void ChatApp::OnFrame(std::unique_ptr<chat::ChatVideoFrame> frame) {
   LogMessage(kLogDebug, "player new frame");
-  // Handed to the video window once it exists; until then the frame is freed.
-  frame.reset();
+  // The window keeps only the newest picture (and frees the one it replaces).
+  if (video_window_) video_window_->SetFrame(std::move(frame));
 }

@@ -25,6 +25,7 @@
 namespace chat {
 class ChatMediaStreamPlayer;
 }
+class GraphicsWindow;
 
 // An entry of the application's peer list (UTF-8 strings). Entries are
 // appended and never removed while the program runs; a peer is the pair
@@ -143,4 +144,10 @@ class ChatApp : public QApplication,
   // OnMediaSessionClosed and the destructor.
   chat::ChatMediaStreamPlayer* player_ = nullptr;
   std::string pending_share_url_;
+  // Who offered the pending URL: its address is checked against their routes.
+  std::string pending_share_host_;
+  std::string pending_share_uuid_;
+  // Created by the constructor, deleted by the destructor after the player;
+  // its own thread, so the player's thread may hand it pictures directly.
+  std::unique_ptr<GraphicsWindow> video_window_;
 };
