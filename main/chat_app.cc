@@ -14,11 +14,7 @@
 #include "media/graphics_window.h"
 #include "ui/common/dpi_scale.h"
 #include "ui/common/message_time.h"
-#ifdef QNCHAT_HAVE_FILE_MGR
 #include "ui/files/file_mgr.h"
-#else
-#include <QFileInfo>
-#endif
 
 namespace {
 
@@ -42,17 +38,6 @@ bool IsShareUrlOfPeer(chat::ChatPeer* core, const std::string& url, const std::s
   return false;
 }
 
-// The local name for an offered file: a name inside the save directory that
-// replaces no existing file.
-QString LocalFileName(const QString& offered) {
-#ifdef QNCHAT_HAVE_FILE_MGR
-  return FileMgr::GetInstance()->UniqueFileName(offered);
-#else
-  // Until the file helper is built: the last path component only.
-  const QString name = QFileInfo(QString(offered).replace('\\', '/')).fileName();
-  return name.isEmpty() || name == QStringLiteral("..") ? QStringLiteral("file") : name;
-#endif
-}
 
 }  // namespace
 
@@ -348,13 +333,14 @@ void ChatApp::OnRecvFileUrl(int64_t seq, const std::string& url, const std::stri
   const RemoteChatPeer peer = SenderEntry(hostName, uuid, &added);
   if (added) InvokeUpdate(0, peer, QString(), QString());
   InvokeAlert();
-  // The file helper looks at the save directory and the settings: GUI thread.
+  // The file helper looks at the save directory and the settings, and is
+  // created on the GUI thread: the name is chosen there.
   const QString offered = FromUtf8(fileName);
   const QString link = FromUtf8(url);
   QMetaObject::invokeMethod(
       this,
       [this, peer, offered, link] {
-        InvokeUpdate(2, peer, link, LocalFileName(offered));
+        InvokeUpdate(2, peer, link, FileMgr::Instance()->UniqueFileName(offered));
       },
       Qt::QueuedConnection);
 }
