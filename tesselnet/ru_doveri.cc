@@ -154,6 +154,7 @@ QNResponse VUDod::post(const std::string& url, const std::string& body) {
     curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 0L);
   }
+  if (!ca_file_.empty()) curl_easy_setopt(curl.get(), CURLOPT_CAINFO, ca_file_.c_str());
   if (timeout_ms_ > 0) curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, timeout_ms_);
   std::string answer;
   curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, AppendBody);

@@ -50,6 +50,9 @@ class VUDod {
   void appendHeader(const std::string& name, const std::string& value);
   // false turns certificate and host checking off for https URLs.
   void setVerifyPeer(bool verify) { verify_peer_ = verify; }
+  // A PEM file of certificate authorities to trust for https instead of the
+  // system's (a private service's own authority); empty = the system's.
+  void setCaFile(const std::string& path) { ca_file_ = path; }
   // Whole-request limit of post; 0 means none. Default 30 s.
   void setTimeoutMs(long timeout_ms) { timeout_ms_ = timeout_ms; }
 
@@ -69,6 +72,7 @@ class VUDod {
   std::string base_url_;
   std::vector<std::string> headers_;
   bool verify_peer_ = true;
+  std::string ca_file_;
   long timeout_ms_ = 30000;
 };
 
