@@ -22,7 +22,7 @@ test_pkgs=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   x11-utils openbox xdotool trayer dbus dbus-x11 python3-dbusmock
-  desktop-file-utils
+  desktop-file-utils python3 openssl
 )
 
 fuzz_pkgs=(clang libclang-rt-14-dev)
