@@ -1,0 +1,127 @@
+#include "ui_frameless/x11_session.h"
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "support/xvfb.h"
+
+namespace frameless_test {
+namespace {
+
+pid_t Spawn(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (FILE* null = fopen("/dev/null", "w")) {
+      dup2(fileno(null), STDOUT_FILENO);
+      dup2(fileno(null), STDERR_FILENO);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+bool Run(std::vector<std::string> args) {
+  const pid_t pid = Spawn(std::move(args));
+  if (pid < 0) return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+struct X11Session::State {
+  std::unique_ptr<qnchat_test::Xvfb> xvfb;
+  pid_t openbox = -1;
+  Display* probe = nullptr;
+  bool grab_leave = false;
+  std::string dir;
+};
+
+X11Session::X11Session(int width, int height) : state_(std::make_unique<State>()) {
+  state_->xvfb = std::make_unique<qnchat_test::Xvfb>(width, height);
+  if (!state_->xvfb->ok()) return;
+  setenv("DISPLAY", state_->xvfb->display().c_str(), 1);
+
+  // openbox runs its start-up command once it manages the screen; the
+  // command writes into a FIFO that is awaited here, bounded.
+  char dir[] = "/tmp/qnchat-openbox-XXXXXX";
+  if (mkdtemp(dir) == nullptr) return;
+  state_->dir = dir;
+  const std::string fifo = state_->dir + "/ready";
+  if (mkfifo(fifo.c_str(), 0600) != 0) return;
+  const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return;
+  state_->openbox = Spawn({"openbox", "--sm-disable", "--startup", "sh -c 'echo up > " + fifo + "'"});
+  pollfd ready{fd, POLLIN, 0};
+  const bool started = state_->openbox > 0 && poll(&ready, 1, 20000) == 1 && (ready.revents & POLLIN);
+  close(fd);
+  if (!started) return;
+  state_->probe = XOpenDisplay(state_->xvfb->display().c_str());
+  ok_ = state_->probe != nullptr;
+}
+
+X11Session::~X11Session() {
+  if (state_->probe != nullptr) XCloseDisplay(state_->probe);
+  if (state_->openbox > 0) {
+    kill(state_->openbox, SIGTERM);
+    waitpid(state_->openbox, nullptr, 0);
+  }
+  if (!state_->dir.empty()) {
+    unlink((state_->dir + "/ready").c_str());
+    rmdir(state_->dir.c_str());
+  }
+}
+
+const std::string& X11Session::display() const { return state_->xvfb->display(); }
+
+bool X11Session::PointerGrabbed() {
+  Display* d = state_->probe;
+  const int result = XGrabPointer(d, DefaultRootWindow(d), False, 0, GrabModeAsync, GrabModeAsync,
+                                  0L, 0L, CurrentTime);
+  if (result == GrabSuccess) XUngrabPointer(d, CurrentTime);
+  XSync(d, False);
+  return result == AlreadyGrabbed;
+}
+
+void X11Session::Watch(unsigned long window) {
+  XSelectInput(state_->probe, window, LeaveWindowMask);
+  XSync(state_->probe, False);
+  while (XPending(state_->probe) > 0) {
+    XEvent event;
+    XNextEvent(state_->probe, &event);
+  }
+  state_->grab_leave = false;
+}
+
+bool X11Session::WindowManagerTookPointer() {
+  XSync(state_->probe, False);
+  while (XPending(state_->probe) > 0) {
+    XEvent event;
+    XNextEvent(state_->probe, &event);
+    if (event.type == LeaveNotify && event.xcrossing.mode == NotifyGrab) state_->grab_leave = true;
+  }
+  return state_->grab_leave;
+}
+
+bool X11Session::MoveTo(int x, int y) {
+  return Run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y)});
+}
+bool X11Session::Press() { return Run({"xdotool", "mousedown", "1"}); }
+bool X11Session::Release() { return Run({"xdotool", "mouseup", "1"}); }
+bool X11Session::DoubleClick() { return Run({"xdotool", "click", "--repeat", "2", "--delay", "60", "1"}); }
+
+}  // namespace frameless_test
