@@ -7,7 +7,7 @@ mode=${1:-build}
 
 build_pkgs=(
   cmake ninja-build ccache g++ pkg-config make
-  qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
+  qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libsqlite3-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   flatbuffers-compiler libflatbuffers-dev
   libhttp-parser-dev libjsoncpp-dev libcurl4-openssl-dev libssl-dev
@@ -22,7 +22,7 @@ test_pkgs=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   x11-utils openbox xdotool trayer dbus dbus-x11 python3-dbusmock
-  desktop-file-utils python3 openssl
+  desktop-file-utils python3 openssl dpkg-dev
 )
 
 fuzz_pkgs=(clang libclang-rt-14-dev)

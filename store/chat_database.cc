@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 #include <algorithm>
 #include <initializer_list>
@@ -106,45 +107,120 @@ void LogOutcome(bool ok, const char* success, const char* failure_format, const 
   }
 }
 
-QString Text(const QSqlQuery& query, const char* column) {
-  return query.value(QLatin1String(column)).toString();
+// Column positions, looked up by name once per result: asking the query for
+// a value by name rebuilds its description of the row on every call, which
+// made reading a page of history several times slower than the query itself.
+int Column(const QSqlRecord& record, const char* name) {
+  return record.indexOf(QLatin1String(name));
 }
 
-BusinessCardInfo CardFromRow(const QSqlQuery& query) {
-  BusinessCardInfo card;
-  card.nickName = Text(query, "name");
-  card.device = Text(query, "device");
-  card.uuid = Text(query, "uuid");
-  card.section = Text(query, "section");
-  card.position = Text(query, "position");
-  card.telephone = Text(query, "telephone");
-  card.email = Text(query, "email");
-  card.remark = Text(query, "remark");
-  return card;
-}
+QString Text(const QSqlQuery& query, int column) { return query.value(column).toString(); }
 
-ChatListRecord ChatListFromRow(const QSqlQuery& query) {
-  ChatListRecord record;
-  record.card = CardFromRow(query);
-  record.chatRoomUuid = Text(query, "chat_room_uuid");
-  record.date = Text(query, "date");
-  record.content = Text(query, "content");
-  record.noDisturbing = query.value(QStringLiteral("no_disturbing")).toInt() != 0;
-  record.newMessageCount = query.value(QStringLiteral("new_message_count")).toInt();
-  return record;
-}
+struct CardColumns {
+  explicit CardColumns(const QSqlRecord& r)
+      : name(Column(r, "name")),
+        device(Column(r, "device")),
+        uuid(Column(r, "uuid")),
+        section(Column(r, "section")),
+        position(Column(r, "position")),
+        telephone(Column(r, "telephone")),
+        email(Column(r, "email")),
+        remark(Column(r, "remark")) {}
 
-FileRecord FileRecordFromRow(const QSqlQuery& query) {
-  FileRecord record;
-  record.fileAbsUrl = Text(query, "file_abs_url");
-  record.senderRefUuid = Text(query, "sender_ref_uuid");
-  record.senderName = Text(query, "sender_name");
-  record.senderRemark = Text(query, "sender_remark");
-  record.sendDate = Text(query, "send_date");
-  record.chatRefUuid = Text(query, "chat_ref_uuid");
-  QString chatRemark = Text(query, "chat_remark");
-  record.chatName = chatRemark.isEmpty() ? Text(query, "chat_name") : chatRemark;
-  return record;
+  BusinessCardInfo Read(const QSqlQuery& query) const {
+    BusinessCardInfo card;
+    card.nickName = Text(query, name);
+    card.device = Text(query, device);
+    card.uuid = Text(query, uuid);
+    card.section = Text(query, section);
+    card.position = Text(query, position);
+    card.telephone = Text(query, telephone);
+    card.email = Text(query, email);
+    card.remark = Text(query, remark);
+    return card;
+  }
+
+  int name, device, uuid, section, position, telephone, email, remark;
+};
+
+struct ChatListColumns {
+  explicit ChatListColumns(const QSqlRecord& r)
+      : card(r),
+        chatRoomUuid(Column(r, "chat_room_uuid")),
+        date(Column(r, "date")),
+        content(Column(r, "content")),
+        noDisturbing(Column(r, "no_disturbing")),
+        newMessageCount(Column(r, "new_message_count")) {}
+
+  ChatListRecord Read(const QSqlQuery& query) const {
+    ChatListRecord record;
+    record.card = card.Read(query);
+    record.chatRoomUuid = Text(query, chatRoomUuid);
+    record.date = Text(query, date);
+    record.content = Text(query, content);
+    record.noDisturbing = query.value(noDisturbing).toInt() != 0;
+    record.newMessageCount = query.value(newMessageCount).toInt();
+    return record;
+  }
+
+  CardColumns card;
+  int chatRoomUuid, date, content, noDisturbing, newMessageCount;
+};
+
+struct HistoryColumns {
+  explicit HistoryColumns(const QSqlRecord& r)
+      : chatRoomUuid(Column(r, "chat_room_uuid")),
+        senderUuid(Column(r, "sender_uuid")),
+        sendDate(Column(r, "send_date")),
+        content(Column(r, "content")),
+        messageType(Column(r, "message_type")) {}
+
+  ChatHistoryRecord Read(const QSqlQuery& query) const {
+    ChatHistoryRecord record;
+    record.chatRoomUuid = Text(query, chatRoomUuid);
+    record.senderUuid = Text(query, senderUuid);
+    record.sendDate = Text(query, sendDate);
+    record.content = Text(query, content);
+    record.messageType = query.value(messageType).toInt();
+    return record;
+  }
+
+  int chatRoomUuid, senderUuid, sendDate, content, messageType;
+};
+
+struct FileRecordColumns {
+  explicit FileRecordColumns(const QSqlRecord& r)
+      : fileAbsUrl(Column(r, "file_abs_url")),
+        senderRefUuid(Column(r, "sender_ref_uuid")),
+        senderName(Column(r, "sender_name")),
+        senderRemark(Column(r, "sender_remark")),
+        sendDate(Column(r, "send_date")),
+        chatRefUuid(Column(r, "chat_ref_uuid")),
+        chatName(Column(r, "chat_name")),
+        chatRemark(Column(r, "chat_remark")) {}
+
+  FileRecord Read(const QSqlQuery& query) const {
+    FileRecord record;
+    record.fileAbsUrl = Text(query, fileAbsUrl);
+    record.senderRefUuid = Text(query, senderRefUuid);
+    record.senderName = Text(query, senderName);
+    record.senderRemark = Text(query, senderRemark);
+    record.sendDate = Text(query, sendDate);
+    record.chatRefUuid = Text(query, chatRefUuid);
+    QString remark = Text(query, chatRemark);
+    record.chatName = remark.isEmpty() ? Text(query, chatName) : remark;
+    return record;
+  }
+
+  int fileAbsUrl, senderRefUuid, senderName, senderRemark, sendDate, chatRefUuid, chatName,
+      chatRemark;
+};
+
+// Appends every remaining row of query, read through Columns.
+template <typename Columns, typename Record>
+void ReadRows(QSqlQuery& query, QList<Record>* out) {
+  Columns columns(query.record());
+  while (query.next()) out->append(columns.Read(query));
 }
 
 QString LikePattern(const QString& text) { return QLatin1Char('%') + text + QLatin1Char('%'); }
@@ -255,7 +331,7 @@ QList<BusinessCardInfo> ChatDatabase::LoadContacts() {
   QString error;
   bool ok = Execute(db_, &query, QStringLiteral("SELECT * FROM contact_info"), {}, &error);
   LogOutcome(ok, "Query executed successfully!", "Query error:: %s", error);
-  while (ok && query.next()) cards.append(CardFromRow(query));
+  if (ok) ReadRows<CardColumns>(query, &cards);
   return cards;
 }
 
@@ -269,7 +345,7 @@ QList<BusinessCardInfo> ChatDatabase::SearchContacts(const QString& text) {
                                    ":queryInfo OR ci.remark LIKE :queryInfo"),
                     {{":queryInfo", LikePattern(text)}}, &error);
   LogOutcome(ok, nullptr, "Failed to execute SELECT query: %s", error);
-  while (ok && query.next()) cards.append(CardFromRow(query));
+  if (ok) ReadRows<CardColumns>(query, &cards);
   return cards;
 }
 
@@ -305,11 +381,10 @@ QList<GroupInfo> ChatDatabase::LoadGroups() {
   QString error;
   bool ok = Execute(db_, &query, QStringLiteral("SELECT * FROM group_info"), {}, &error);
   LogOutcome(ok, "Query executed successfully!", "Query error:: %s", error);
-  while (ok && query.next()) {
-    GroupInfo group;
-    group.groupUuid = Text(query, "group_uuid");
-    group.groupName = Text(query, "group_name");
-    groups.append(group);
+  if (ok) {
+    QSqlRecord record = query.record();
+    int groupUuid = Column(record, "group_uuid"), groupName = Column(record, "group_name");
+    while (query.next()) groups.append({Text(query, groupUuid), Text(query, groupName)});
   }
   return groups;
 }
@@ -337,7 +412,7 @@ QString ChatDatabase::GetContactGroup(const QString& contactUuid) {
                                    "contact_ref_uuid = :contactUuid"),
                     {{":contactUuid", contactUuid}}, &error);
   LogOutcome(ok, "Query executed successfully!", "Query error:: %s", error);
-  if (ok && query.next()) return Text(query, "group_ref_uuid");
+  if (ok && query.next()) return Text(query, Column(query.record(), "group_ref_uuid"));
   return QString();
 }
 
@@ -374,7 +449,7 @@ QList<ChatListRecord> ChatDatabase::LoadChatList() {
                                    "cli ON ci.uuid = cli.reference_uuid ORDER BY date ASC"),
                     {}, &error);
   LogOutcome(ok, "JOIN query executed successfully!", "Failed to execute JOIN query: %s", error);
-  while (ok && query.next()) records.append(ChatListFromRow(query));
+  if (ok) ReadRows<ChatListColumns>(query, &records);
   return records;
 }
 
@@ -397,7 +472,7 @@ QList<ChatListRecord> ChatDatabase::SearchChatList(const QString& text) {
                  {{":queryInfo", LikePattern(text)}}, &error);
   }
   LogOutcome(ok, "JOIN query executed successfully!", "Failed to execute JOIN query: %s", error);
-  while (ok && query.next()) records.append(ChatListFromRow(query));
+  if (ok) ReadRows<ChatListColumns>(query, &records);
   return records;
 }
 
@@ -436,15 +511,7 @@ QList<ChatHistoryRecord> ChatDatabase::LoadHistory(const QString& chatRoomUuid, 
                                    ":chatRoomUuid ORDER BY send_date DESC, id DESC LIMIT :limit"),
                     {{":chatRoomUuid", chatRoomUuid}, {":limit", limit}}, &error);
   LogOutcome(ok, "Query executed successfully!", "Query error:: %s", error);
-  while (ok && query.next()) {
-    ChatHistoryRecord record;
-    record.chatRoomUuid = Text(query, "chat_room_uuid");
-    record.senderUuid = Text(query, "sender_uuid");
-    record.sendDate = Text(query, "send_date");
-    record.content = Text(query, "content");
-    record.messageType = query.value(QStringLiteral("message_type")).toInt();
-    records.append(record);
-  }
+  if (ok) ReadRows<HistoryColumns>(query, &records);
   std::reverse(records.begin(), records.end());
   return records;
 }
@@ -489,7 +556,7 @@ QList<FileRecord> ChatDatabase::LoadFileRecords() {
                     QLatin1String(kFileRecordSelect) + QStringLiteral("ORDER BY send_date DESC"),
                     {}, &error);
   LogOutcome(ok, "Query executed successfully!", "Query error:: %s", error);
-  while (ok && query.next()) records.append(FileRecordFromRow(query));
+  if (ok) ReadRows<FileRecordColumns>(query, &records);
   return records;
 }
 
@@ -504,7 +571,7 @@ QList<FileRecord> ChatDatabase::SearchFileRecords(const QString& text) {
                                        "ORDER BY send_date DESC"),
                     {{":queryInfo", LikePattern(text)}}, &error);
   LogOutcome(ok, "Query custom info executed successfully!", "Query error:: %s", error);
-  while (ok && query.next()) records.append(FileRecordFromRow(query));
+  if (ok) ReadRows<FileRecordColumns>(query, &records);
   return records;
 }
 
