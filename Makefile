@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps deps-test configure clean
+.PHONY: run test build deps deps-test configure clean package
 
 deps:
 	scripts/install-deps.sh build
@@ -23,6 +23,12 @@ run: build
 test: deps-test configure
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# A Debian package of a release build: build-package/qnchat_<version>_<arch>.deb
+package: deps-test
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DQNCHAT_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)
