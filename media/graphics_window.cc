@@ -636,11 +636,23 @@ uint64_t GraphicsWindow::GetDrawCount() const {
   return draw_count_;
 }
 
+uint64_t GraphicsWindow::GetPictureCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return picture_count_;
+}
+
 uint64_t GraphicsWindow::WaitForDrawCount(uint64_t count, int timeout_ms) const {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                     [&] { return draw_count_ > count; });
   return draw_count_;
+}
+
+uint64_t GraphicsWindow::WaitForPictureCount(uint64_t count, int timeout_ms) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                    [&] { return picture_count_ > count; });
+  return picture_count_;
 }
 
 GraphicsWindow::DrawSize GraphicsWindow::Letterbox(int picture_width, int picture_height,
@@ -788,7 +800,8 @@ void GraphicsWindow::RunWindow() {
 
   int client_width = kInitialWidth, client_height = kInitialHeight;
   bool mapped = false;
-  bool dirty = false;  // the window needs drawing
+  bool dirty = false;        // the window needs drawing
+  bool new_picture = false;  // uploaded and not yet drawn
   bool logged_loss = false;
   for (;;) {
     if (lost && !logged_loss) {
@@ -804,7 +817,8 @@ void GraphicsWindow::RunWindow() {
       XNextEvent(display, &event);
       switch (event.type) {
         case Expose:
-          dirty = true;
+          // The last of a series; mapping the window sends one too.
+          if (event.xexpose.count == 0) dirty = true;
           break;
         case ConfigureNotify:
           if (event.xconfigure.width != client_width || event.xconfigure.height != client_height) {
@@ -815,7 +829,6 @@ void GraphicsWindow::RunWindow() {
           break;
         case MapNotify:
           mapped = true;
-          dirty = true;
           break;
         case UnmapNotify:
           mapped = false;
@@ -852,7 +865,7 @@ void GraphicsWindow::RunWindow() {
       XWithdrawWindow(display, window, screen);
     }
     if (frame) {
-      if (pipeline.UpdateTextures(*frame)) dirty = true;
+      if (pipeline.UpdateTextures(*frame)) dirty = new_picture = true;
       frame.reset();
     }
     if (dirty && mapped && pipeline.ready()) {
@@ -863,8 +876,10 @@ void GraphicsWindow::RunWindow() {
       if (!lost) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++draw_count_;
+        if (new_picture) ++picture_count_;
         changed_.notify_all();
       }
+      new_picture = false;
       continue;
     }
     if (visibility != VisibilityRequest::kNone) continue;  // its events may be waiting

@@ -76,12 +76,15 @@ class GraphicsWindow : public chat_base::Thread {
   // the picture back through the X server.
   unsigned long GetWindowId() const;
 
-  // Pictures put on the screen so far (one per redraw). WaitForDrawCount
-  // returns once more than `count` were drawn, or after timeout_ms; it gives
-  // the count reached. A drawn picture has been processed by the X server
-  // when the count moves, so reading the window back then shows it.
+  // Redraws of the window so far, and new pictures among them (a picture is
+  // counted once, when first drawn). The waits return once the count is
+  // above `count`, or after timeout_ms; they give the count reached. The X
+  // server has processed a drawing when its count moves, so reading the
+  // window back then shows it.
   uint64_t GetDrawCount() const;
+  uint64_t GetPictureCount() const;
   uint64_t WaitForDrawCount(uint64_t count, int timeout_ms) const;
+  uint64_t WaitForPictureCount(uint64_t count, int timeout_ms) const;
 
   // Letterbox: the size, in pixels, at which a picture is drawn centred in a
   // client area keeping its aspect ratio. The picture fills the width when it
@@ -115,4 +118,5 @@ class GraphicsWindow : public chat_base::Thread {
   InitState init_state_ = InitState::kPending;
   unsigned long window_id_ = 0;
   uint64_t draw_count_ = 0;
+  uint64_t picture_count_ = 0;
 };
