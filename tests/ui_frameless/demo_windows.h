@@ -104,6 +104,8 @@ class DemoDialog : public frameless::FramelessDialog {
     row->addWidget(confirm);
     body->addLayout(row);
     layout->addLayout(body);
+    // Spare height goes below the content, so the title bar stays on top.
+    layout->addStretch();
     auto* qss = new QssManager(this);
     qss->Apply(":/qss/rename_host_dialog.css");
     setFixedSize(int(360 * DpiScale()), int(180 * DpiScale()));

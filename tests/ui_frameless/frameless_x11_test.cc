@@ -39,6 +39,7 @@ class FramelessX11Test : public ::testing::Test {
   void SetUp() override {
     if (g_session == nullptr) GTEST_SKIP() << "no Xvfb with openbox";
     qnres::InitResources();
+    g_session->ClaimCompositing(true);
     window_ = std::make_unique<DemoWindow>();
     window_->move(200, 150);
     window_->show();
@@ -110,6 +111,32 @@ TEST_F(FramelessX11Test, TitleDoubleClickMaximisesAndRestoresWithTheShadow) {
   EXPECT_TRUE(window_->Helper()->HasShadow());
   EXPECT_EQ(window_->contentsMargins(), QMargins(5, 5, 5, 5));
   ASSERT_TRUE(Settle([&] { return window_->geometry().size() == normal.size(); }));
+}
+
+TEST_F(FramelessX11Test, NoShadowBandWithoutCompositingManager) {
+  // Translucent pixels would show black here, so the band is left out, and
+  // restoring from maximised does not bring it back.
+  EXPECT_TRUE(window_->Helper()->HasShadow());
+  g_session->ClaimCompositing(false);
+  DemoWindow plain;
+  plain.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&plain));
+  EXPECT_FALSE(plain.Helper()->HasShadow());
+  EXPECT_EQ(plain.contentsMargins(), QMargins());
+  EXPECT_EQ(plain.centralWidget()->geometry(), plain.rect());
+  plain.showMaximized();
+  ASSERT_TRUE(Settle([&] { return plain.isMaximized(); }));
+  plain.showNormal();
+  ASSERT_TRUE(Settle([&] { return !plain.isMaximized(); }));
+  EXPECT_FALSE(plain.Helper()->HasShadow());
+  EXPECT_EQ(plain.contentsMargins(), QMargins());
+
+  // A compositor that starts later is seen on the next show.
+  g_session->ClaimCompositing(true);
+  plain.hide();
+  plain.show();
+  EXPECT_TRUE(plain.Helper()->HasShadow());
+  EXPECT_EQ(plain.contentsMargins(), QMargins(5, 5, 5, 5));
 }
 
 TEST_F(FramelessX11Test, ClickOnTitleBarButtonIsAClickNotAMove) {

@@ -48,6 +48,7 @@ struct X11Session::State {
   pid_t openbox = -1;
   Display* probe = nullptr;
   bool grab_leave = false;
+  unsigned long cm_owner = 0;  // window holding the compositing selection
   std::string dir;
 };
 
@@ -115,6 +116,16 @@ bool X11Session::WindowManagerTookPointer() {
     if (event.type == LeaveNotify && event.xcrossing.mode == NotifyGrab) state_->grab_leave = true;
   }
   return state_->grab_leave;
+}
+
+void X11Session::ClaimCompositing(bool claim) {
+  Display* d = state_->probe;
+  if (claim && state_->cm_owner == 0) {
+    state_->cm_owner = XCreateSimpleWindow(d, DefaultRootWindow(d), -10, -10, 1, 1, 0, 0, 0);
+  }
+  const Atom selection = XInternAtom(d, "_NET_WM_CM_S0", False);
+  XSetSelectionOwner(d, selection, claim ? state_->cm_owner : 0L, CurrentTime);
+  XSync(d, False);
 }
 
 bool X11Session::MoveTo(int x, int y) {

@@ -28,6 +28,11 @@ class X11Session {
   void Watch(unsigned long window);
   bool WindowManagerTookPointer();
 
+  // Owns (or gives up) the compositing manager selection of screen 0, as a
+  // compositor would. There is no compositor among the test's packages; the
+  // program only asks whether one runs, so holding the selection stands in.
+  void ClaimCompositing(bool claim);
+
   // Synthetic pointer input through XTEST (xdotool).
   bool MoveTo(int x, int y);
   bool Press();

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "ui/frameless/compositing.h"
+
 namespace frameless {
 namespace {
 
@@ -65,8 +67,12 @@ FramelessHelper::FramelessHelper(QWidget* window, Hooks hooks)
 FramelessHelper::~FramelessHelper() = default;
 
 void FramelessHelper::SetShadow(bool on) {
-  const int margin = on ? kBorderWidth : 0;
   shadow_ = on;
+  ApplyMargins();
+}
+
+void FramelessHelper::ApplyMargins() {
+  const int margin = HasShadow() ? kBorderWidth : 0;
   window_->setContentsMargins(margin, margin, margin, margin);
   window_->update();
 }
@@ -102,6 +108,10 @@ bool FramelessHelper::eventFilter(QObject* watched, QEvent* event) {
       SetShadow(!state.testFlag(Qt::WindowMaximized) && !state.testFlag(Qt::WindowFullScreen));
       break;
     }
+    case QEvent::Show:
+      composited_ = CompositingManagerRunning();
+      ApplyMargins();
+      break;
     case QEvent::Leave:
       SetZoneCursor(HitZone::kClient);
       break;
@@ -121,13 +131,16 @@ bool FramelessHelper::eventFilter(QObject* watched, QEvent* event) {
 void FramelessHelper::PaintShadow() {
   QPainter painter(window_);
   painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(QColor(0, 0, 0, 30));
+  // Unblended, the translucent outline would come out black: use the grey it
+  // makes over white.
+  painter.setPen(composited_ ? QColor(0, 0, 0, 30) : QColor(225, 225, 225));
   painter.setBrush(Qt::white);
   const int w = window_->width();
   const int h = window_->height();
   const Qt::WindowStates state = window_->windowState();
-  if (!shadow_ || state.testFlag(Qt::WindowMaximized) || state.testFlag(Qt::WindowFullScreen)) {
-    painter.drawRect(window_->rect());
+  if (!HasShadow() || state.testFlag(Qt::WindowMaximized) || state.testFlag(Qt::WindowFullScreen)) {
+    // Half a pixel in, so the outline falls on whole pixels.
+    painter.drawRect(QRectF(window_->rect()).adjusted(0.5, 0.5, -0.5, -0.5));
     return;
   }
   const int b = kBorderWidth;

@@ -37,9 +37,12 @@ class FramelessHelper : public QObject {
   ~FramelessHelper() override;
 
   // Shadow band on (content margins 5) or off (0). Maximising and going full
-  // screen turn it off, restoring turns it on again.
+  // screen turn it off, restoring turns it on again. Where nothing blends
+  // translucent pixels (X11 without a compositing manager, checked whenever
+  // the window is shown) the band stays off, as it would show black.
   void SetShadow(bool on);
-  bool HasShadow() const { return shadow_; }
+  // Whether the band is there now.
+  bool HasShadow() const { return shadow_ && composited_; }
 
   // Zone of a point in window coordinates, with the window's present state.
   HitZone ZoneAt(const QPoint& pos) const;
@@ -55,6 +58,7 @@ class FramelessHelper : public QObject {
  private:
   class PointerFilter;
 
+  void ApplyMargins();
   void PaintShadow();
   // Mouse events of the window and its children; true when consumed.
   bool HandleMouse(QWidget* target, QMouseEvent* event);
@@ -63,7 +67,8 @@ class FramelessHelper : public QObject {
 
   QWidget* const window_;
   const Hooks hooks_;
-  bool shadow_ = true;
+  bool shadow_ = true;       // wanted by the window's state and SetShadow
+  bool composited_ = true;   // translucency is blended on screen
   bool had_maximize_hint_ = false;
   bool had_minimize_hint_ = false;
   bool cursor_set_ = false;
