@@ -128,8 +128,7 @@ int main() {
 
   // 2. New pictures back to back.
   const int kPictures = 100;
-  std::vector<std::unique_ptr<Picture>> shades;
-  cpu0 = ThreadCpuSeconds("GraphicsWindow");
+  cpu0 = ThreadCpuSeconds("GraphicsWindow"), raster0 = ThreadCpuSeconds("llvmpipe");
   t0 = Now();
   pictures = window.GetPictureCount();
   for (int i = 0; i < kPictures; ++i) {
@@ -138,6 +137,7 @@ int main() {
   }
   double new_s = Now() - t0;
   double new_cpu = ThreadCpuSeconds("GraphicsWindow") - cpu0;
+  double new_raster = ThreadCpuSeconds("llvmpipe") - raster0;
 
   printf("still picture, ours:            window thread %.2f %% of a core, renderer threads %.2f %%, "
          "%llu redraws in %.1f s\n",
@@ -148,12 +148,22 @@ int main() {
          100 * loop_cpu / loop_s, 100 * loop_raster / loop_s,
          static_cast<unsigned long long>(loop_draws), loop_s,
          loop_draws ? 1000 * loop_cpu / loop_draws : 0.0);
-  printf("ratio (continuous / ours, window thread CPU): %.0fx\n",
-         still_cpu > 0 ? loop_cpu / still_cpu : loop_cpu / (1.0 / sysconf(_SC_CLK_TCK)));
-  printf("new 1920x1080 pictures: %.2f ms window-thread CPU per picture (upload + draw), %.1f "
-         "pictures/s; redraw alone %.2f ms\n",
-         1000 * new_cpu / kPictures, kPictures / new_s,
-         loop_draws ? 1000 * loop_cpu / loop_draws : 0.0);
+  // CPU time moves in clock ticks; a still window that used none is bounded
+  // by one.
+  double tick = 1.0 / sysconf(_SC_CLK_TCK);
+  double ours = still_cpu + still_raster, theirs = loop_cpu + loop_raster;
+  if (ours > 0) {
+    printf("ratio (continuous / ours, window and renderer threads): %.0fx\n", theirs / ours);
+  } else {
+    printf("ratio (continuous / ours, window and renderer threads): more than %.0fx (ours under "
+           "one clock tick, %.2f %% of a core)\n",
+           theirs / tick, 100 * tick / still_s);
+  }
+  printf("new 1920x1080 pictures: %.2f ms window-thread CPU per picture (upload + draw) and %.2f ms "
+         "in the renderer threads, %.1f pictures/s; a redraw alone %.2f ms + %.2f ms\n",
+         1000 * new_cpu / kPictures, 1000 * new_raster / kPictures, kPictures / new_s,
+         loop_draws ? 1000 * loop_cpu / loop_draws : 0.0,
+         loop_draws ? 1000 * loop_raster / loop_draws : 0.0);
   XCloseDisplay(display);
   return 0;
 }

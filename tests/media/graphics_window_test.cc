@@ -507,6 +507,32 @@ TEST_F(GraphicsWindowTest, LimitedRangeColoursComeOutAsTheyWentIn) {
   }
 }
 
+// A display that goes away takes the window with it, not the program.
+TEST(GraphicsWindowFailureTest, LostDisplayEndsDrawingNotTheProgram) {
+  auto xvfb = std::make_unique<qnchat_test::Xvfb>(1600, 1000);
+  ASSERT_TRUE(xvfb->ok());
+  std::string old = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+  setenv("DISPLAY", xvfb->display().c_str(), 1);
+  {
+    LogCapture log;
+    GraphicsWindow window;
+    ASSERT_TRUE(window.Create());
+    uint64_t drawn = window.GetDrawCount();
+    window.Show();
+    ASSERT_GT(window.WaitForDrawCount(drawn, kWaitMs), drawn);
+    xvfb.reset();  // the server ends; the window thread sees its connection close
+    window.SetFrame(SolidFrame(64, 36, kRed));
+    window.Show();
+    window.Stop();
+    EXPECT_TRUE(log.HasPrefix("GraphicsWindow: lost the connection to display"));
+  }
+  if (old.empty()) {
+    unsetenv("DISPLAY");
+  } else {
+    setenv("DISPLAY", old.c_str(), 1);
+  }
+}
+
 // Without a display the window does nothing, and says why.
 TEST(GraphicsWindowFailureTest, NoDisplayLeavesAnInertWindow) {
   std::string old = getenv("DISPLAY") ? getenv("DISPLAY") : "";
