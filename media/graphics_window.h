@@ -63,8 +63,10 @@ class GraphicsWindow : public chat_base::Thread {
 
   // Called on the stream player's thread for every decoded picture. Keeps
   // only the newest: a picture not yet drawn is deleted when the next one
-  // arrives. Pictures that are not I420, or whose size or planes make no
-  // sense, are dropped when drawing.
+  // arrives. While the window is hidden the newest waits and is drawn when it
+  // is shown. A picture is deleted once uploaded; the window keeps showing it
+  // until the next. Pictures that are not I420, or whose size or planes make
+  // no sense, are dropped.
   void SetFrame(std::unique_ptr<chat::ChatVideoFrame> frame);
 
   // Ends the thread (the destructor calls it). Safe to call more than once.
