@@ -1,7 +1,7 @@
 #include "ui/chat/input/message_sanitizer.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QFile>
+#include <QHash>
 #include <QImage>
 #include <QPainter>
 #include <QRegularExpression>
@@ -15,6 +15,10 @@ constexpr int kEmojiCount = 21;
 constexpr int kMaxEntityLength = 10;
 // A link target longer than this is not a link the format produces.
 constexpr int kMaxLinkTarget = 4096;
+// Qt's document grows slower than linearly with inline images in one
+// paragraph; past this many faces a message shows the rest as "[表情]", so a
+// message of thousands of faces cannot stall the window for seconds.
+constexpr int kMaxEmojiShown = 300;
 
 void AppendEscaped(QString* out, QChar c) {
   switch (c.unicode()) {
@@ -109,35 +113,97 @@ bool HasWebPrefix(const QString& target) {
          target.startsWith(QLatin1String("www."), Qt::CaseInsensitive);
 }
 
-const QRegularExpression& BreakTag() {
-  static const QRegularExpression re(QStringLiteral("<br\\s*/?>"),
-                                     QRegularExpression::CaseInsensitiveOption);
-  return re;
+// Hand-written matchers for the few tags the format has. Each looks only at
+// the characters of the one tag it tries, so the rebuild stays linear however
+// many "<" a message holds.
+class TagReader {
+ public:
+  TagReader(const QString& s, int at) : s_(s), pos_(at) {}
+
+  bool Literal(const char* text) {
+    int p = pos_;
+    for (; *text; ++text, ++p) {
+      if (p >= s_.size()) return false;
+      const ushort c = s_[p].unicode();
+      // ASCII case folding only: "İ" must not read as "i".
+      if ((c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != static_cast<ushort>(*text)) return false;
+    }
+    pos_ = p;
+    return true;
+  }
+  // Consumes spaces; false when `required` and there were none.
+  bool Spaces(bool required) {
+    const int start = pos_;
+    while (pos_ < s_.size() && (s_[pos_] == QLatin1Char(' ') || s_[pos_] == QLatin1Char('\t') ||
+                                s_[pos_] == QLatin1Char('\n') || s_[pos_] == QLatin1Char('\r')))
+      ++pos_;
+    return !required || pos_ > start;
+  }
+  void Optional(char c) {
+    if (pos_ < s_.size() && s_[pos_] == QLatin1Char(c)) ++pos_;
+  }
+  // A double-quoted value of 1..max characters without "<" or ">".
+  bool Quoted(int max, QString* value) {
+    if (pos_ >= s_.size() || s_[pos_] != QLatin1Char('"')) return false;
+    const int start = pos_ + 1;
+    const int limit = qMin(s_.size(), start + max + 1);
+    for (int p = start; p < limit; ++p) {
+      const QChar c = s_[p];
+      if (c == QLatin1Char('"')) {
+        if (p == start) return false;
+        *value = s_.mid(start, p - start);
+        pos_ = p + 1;
+        return true;
+      }
+      if (c == QLatin1Char('<') || c == QLatin1Char('>')) return false;
+    }
+    return false;
+  }
+  // Length of the tag read so far.
+  int Length(int from) const { return pos_ - from; }
+
+ private:
+  const QString& s_;
+  int pos_;
+};
+
+// Each returns the tag's length at s[at] == '<', or 0.
+int MatchBreak(const QString& s, int at) {
+  TagReader r(s, at);
+  if (!r.Literal("<br")) return 0;
+  r.Spaces(false);
+  r.Optional('/');
+  return r.Literal(">") ? r.Length(at) : 0;
 }
 
-const QRegularExpression& EmojiTag() {
-  static const QRegularExpression re(
-      QStringLiteral("<img\\s+src\\s*=\\s*\"(:/image/face/emoji_\\d\\d\\.png)\"\\s*/?>"),
-      QRegularExpression::CaseInsensitiveOption);
-  return re;
+int MatchEmoji(const QString& s, int at, QString* source) {
+  TagReader r(s, at);
+  if (!r.Literal("<img") || !r.Spaces(true) || !r.Literal("src")) return 0;
+  r.Spaces(false);
+  if (!r.Literal("=")) return 0;
+  r.Spaces(false);
+  if (!r.Quoted(64, source)) return 0;
+  r.Spaces(false);
+  r.Optional('/');
+  return r.Literal(">") ? r.Length(at) : 0;
 }
 
-const QRegularExpression& LinkOpenTag() {
-  static const QRegularExpression re(
-      QStringLiteral("<a\\s+href\\s*=\\s*\"([^\"<>]{1,%1})\"\\s*>").arg(kMaxLinkTarget),
-      QRegularExpression::CaseInsensitiveOption);
-  return re;
+int MatchLinkOpen(const QString& s, int at, QString* target) {
+  TagReader r(s, at);
+  if (!r.Literal("<a") || !r.Spaces(true) || !r.Literal("href")) return 0;
+  r.Spaces(false);
+  if (!r.Literal("=")) return 0;
+  r.Spaces(false);
+  if (!r.Quoted(kMaxLinkTarget, target)) return 0;
+  r.Spaces(false);
+  return r.Literal(">") ? r.Length(at) : 0;
 }
 
-const QRegularExpression& LinkCloseTag() {
-  static const QRegularExpression re(QStringLiteral("</a\\s*>"),
-                                     QRegularExpression::CaseInsensitiveOption);
-  return re;
-}
-
-QRegularExpressionMatch MatchAt(const QRegularExpression& re, const QString& s, int i) {
-  return re.match(s, i, QRegularExpression::NormalMatch,
-                  QRegularExpression::AnchoredMatchOption);
+int MatchLinkClose(const QString& s, int at) {
+  TagReader r(s, at);
+  if (!r.Literal("</a")) return 0;
+  r.Spaces(false);
+  return r.Literal(">") ? r.Length(at) : 0;
 }
 
 }  // namespace
@@ -145,6 +211,7 @@ QRegularExpressionMatch MatchAt(const QRegularExpression& re, const QString& s, 
 QString SanitizeMessageHtml(const QString& messageText) {
   enum class Link { kNone, kShown, kDropped };
   Link link = Link::kNone;
+  int emoji_count = 0;
   QString out;
   out.reserve(messageText.size() + messageText.size() / 8);
   const QString& s = messageText;
@@ -164,22 +231,27 @@ QString SanitizeMessageHtml(const QString& messageText) {
       continue;
     }
     if (c == QLatin1Char('<')) {
-      QRegularExpressionMatch m = MatchAt(BreakTag(), s, i);
-      if (m.hasMatch()) {
+      QString value;
+      int length = MatchBreak(s, i);
+      if (length > 0) {
         out.append(QLatin1String("<br/>"));
-        i += m.capturedLength();
+        i += length;
         continue;
       }
-      m = MatchAt(EmojiTag(), s, i);
-      if (m.hasMatch() && IsEmojiResource(m.captured(1))) {
-        out.append(QLatin1String("<img src=\"")).append(m.captured(1)).append(QLatin1String("\"/>"));
-        i += m.capturedLength();
+      length = MatchEmoji(s, i, &value);
+      if (length > 0 && IsEmojiResource(value) && value.startsWith(QLatin1Char(':'))) {
+        if (++emoji_count <= kMaxEmojiShown) {
+          out.append(QLatin1String("<img src=\"")).append(value).append(QLatin1String("\"/>"));
+        } else {
+          out.append(QStringLiteral("[表情]"));
+        }
+        i += length;
         continue;
       }
       if (link == Link::kNone) {
-        m = MatchAt(LinkOpenTag(), s, i);
-        if (m.hasMatch()) {
-          const QString target = DecodeText(m.captured(1));
+        length = MatchLinkOpen(s, i, &value);
+        if (length > 0) {
+          const QString target = DecodeText(value);
           if (IsOpenableLink(NormalizeLink(target))) {
             out.append(QLatin1String("<a href=\""));
             for (QChar t : target) {
@@ -188,7 +260,7 @@ QString SanitizeMessageHtml(const QString& messageText) {
             }
             out.append(QLatin1String("\">"));
             link = Link::kShown;
-            i += m.capturedLength();
+            i += length;
             continue;
           }
           // The sender's own converter marks up "www.a b" (a space early in an
@@ -196,16 +268,16 @@ QString SanitizeMessageHtml(const QString& messageText) {
           // address text, so it stays as text without a link.
           if (HasWebPrefix(target)) {
             link = Link::kDropped;
-            i += m.capturedLength();
+            i += length;
             continue;
           }
         }
       } else {
-        m = MatchAt(LinkCloseTag(), s, i);
-        if (m.hasMatch()) {
+        length = MatchLinkClose(s, i);
+        if (length > 0) {
           if (link == Link::kShown) out.append(QLatin1String("</a>"));
           link = Link::kNone;
-          i += m.capturedLength();
+          i += length;
           continue;
         }
       }
@@ -245,14 +317,35 @@ bool IsOpenableLink(const QUrl& url) {
 QUrl NormalizeLink(const QString& target) {
   const QString trimmed = target.trimmed();
   if (trimmed.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
-    return QUrl(QStringLiteral("http://") + trimmed, QUrl::StrictMode);
-  return QUrl(trimmed, QUrl::StrictMode);
+    return QUrl(QStringLiteral("http://") + trimmed);
+  return QUrl(trimmed);
 }
 
 namespace {
 
 // Emoji faces are tiny; a format asking for more is not ours to honour.
 constexpr qreal kMaxEmojiSide = 256;
+
+// The face for ":/image/face/emoji_NN.png" (the caller has checked the name),
+// decoded once per process: a message may hold thousands of them. GUI thread.
+QImage EmojiFace(const QString& resourcePath, bool dense) {
+  static QHash<QString, QImage> faces;
+  const QString key = dense ? QString(resourcePath).replace(QLatin1String(".png"),
+                                                            QLatin1String("@2x.png"))
+                            : resourcePath;
+  auto it = faces.constFind(key);
+  if (it != faces.constEnd()) return *it;
+  QImage image(key);
+  if (dense && !image.isNull()) image.setDevicePixelRatio(2.0);
+  // A missing double-size face falls back to the plain one.
+  if (dense && image.isNull()) image = EmojiFace(resourcePath, false);
+  faces.insert(key, image);
+  return image;
+}
+
+QString ResourcePath(const QString& name) {
+  return name.startsWith(QLatin1String("qrc:")) ? name.mid(3) : name;
+}
 
 // Lays out and draws inline images for SafeTextDocument: emoji faces only,
 // taken through the document's resource call; every other image takes no
@@ -297,17 +390,9 @@ class SafeImageHandler : public QObject, public QTextObjectInterface {
     QString name = format.name();
     if (name.startsWith(QLatin1String(":/"))) name.prepend(QLatin1String("qrc"));
     if (!IsEmojiResource(name)) return QImage();
-    if (ratio > 1.0) {
-      // The faces come with a double-size variant for dense screens.
-      const QString dense = name.mid(3).replace(QLatin1String(".png"), QLatin1String("@2x.png"));
-      if (QFile::exists(dense)) {
-        QImage image(dense);
-        image.setDevicePixelRatio(2.0);
-        if (!image.isNull()) return image;
-      }
-    }
-    const QVariant data = doc->resource(QTextDocument::ImageResource, QUrl(name));
-    return qvariant_cast<QImage>(data);
+    // The faces come with a double-size variant for dense screens.
+    if (ratio > 1.0) return EmojiFace(ResourcePath(name), true);
+    return qvariant_cast<QImage>(doc->resource(QTextDocument::ImageResource, QUrl(name)));
   }
 };
 
@@ -323,7 +408,7 @@ QVariant SafeTextDocument::loadResource(int type, const QUrl& name) {
   if (type != QTextDocument::ImageResource) return QVariant();
   const QString source = name.toString();
   if (!IsEmojiResource(source)) return QVariant();
-  QImage image(source.startsWith(QLatin1String("qrc:")) ? source.mid(3) : source);
+  const QImage image = EmojiFace(ResourcePath(source), false);
   if (image.isNull()) return QVariant();
   return image;
 }
