@@ -98,6 +98,7 @@ void DesktopNotifier::Send(const Request& request) {
   QDBusMessage message = Call("Notify");
   QVariantMap hints;
   hints.insert(QStringLiteral("category"), QStringLiteral("im.received"));
+  hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("QNChat"));
   message << QString::fromUtf8(kAppName) << shown.id << QLatin1String(kAppIcon) << request.title
           << (body_markup_ ? EscapeBody(request.body) : request.body)
           << QStringList{QLatin1String(kDefaultAction), QStringLiteral("打开")} << hints
