@@ -24,7 +24,7 @@ int Scaled(double value, double scale) { return static_cast<int>(std::lround(val
 // SafeTextDocument allows and nothing else.
 class BubbleDocument : public SafeTextDocument {
  public:
-  BubbleDocument(double scale) : scale_(scale) {}
+  explicit BubbleDocument(double scale) : scale_(scale) {}
 
  protected:
   QVariant loadResource(int type, const QUrl& name) override {
@@ -145,15 +145,31 @@ int MsgData::Layout(int width) {
 
 TextData::TextData(std::unique_ptr<MsgCtx> context, const MsgDisplayCtx& display, double s)
     : MsgData(std::move(context), display, s), document_(new BubbleDocument(scale)) {
-  QTextOption option = document_->defaultTextOption();
-  // Long words and addresses wrap anywhere instead of widening the bubble.
-  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-  document_->setDefaultTextOption(option);
-  document_->setDocumentMargin(4 * scale);
   Refresh();
 }
 
 TextData::~TextData() = default;
+
+void TextData::Fill(QTextDocument* document) const {
+  QTextOption option = document->defaultTextOption();
+  // Long words and addresses wrap anywhere instead of widening the bubble.
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  document->setDefaultTextOption(option);
+  document->setDocumentMargin(4 * scale);
+  document->setDefaultFont(font);
+  // Links must stay readable on the accent background of a sent bubble.
+  document->setDefaultStyleSheet(
+      QStringLiteral("a { color: %1; text-decoration: underline; }")
+          .arg(IsSent() ? QStringLiteral("#ffffff") : QStringLiteral("#3d6be8")));
+  document->setHtml(Html());
+}
+
+QTextDocument* TextData::MakeViewDocument(QObject* parent) const {
+  auto* document = new BubbleDocument(scale);
+  document->setParent(parent);
+  Fill(document);
+  return document;
+}
 
 QString TextData::Html() const {
   return QStringLiteral(
@@ -165,16 +181,16 @@ QString TextData::Html() const {
          SanitizeMessageHtml(ctx->Content()) + QStringLiteral("</body>");
 }
 
-void TextData::Refresh() {
-  document_->setDefaultFont(font);
-  document_->setHtml(Html());
-}
+void TextData::Refresh() { Fill(document_.get()); }
 
 QSize TextData::ContentSize(int maxWidth) {
   document_->setTextWidth(-1);
   const int ideal = static_cast<int>(std::ceil(document_->idealWidth())) + 1;
   const int width = std::min(ideal, maxWidth);
   document_->setTextWidth(width);
+  // idealWidth finishes a layout that is still going on, so the height
+  // below is that of the whole text.
+  document_->idealWidth();
   return QSize(width, static_cast<int>(std::ceil(document_->size().height())));
 }
 

@@ -18,6 +18,7 @@
 #include "ui/chat/bubble/nine_image.h"
 #include "ui/chat/room/msg_ctx.h"
 
+class QObject;
 class QTextDocument;
 class QLabel;
 class QWidget;
@@ -97,8 +98,12 @@ class TextData : public MsgData {
 
   // The sanitized content inside the body element that carries font and colour.
   QString Html() const;
-  // Laid out at the content width; shown by the bubble's text browser.
+  // Laid out at the content width by Layout; measures, never shown.
   QTextDocument* Document() const { return document_.get(); }
+  // A document with the same content for the bubble's text browser, owned
+  // by parent. A widget re-lays out its document as it likes, so the one
+  // that sizes the bubble is kept apart.
+  QTextDocument* MakeViewDocument(QObject* parent) const;
   // A label for the history search: sender, time and content.
   QLabel* MakeHistLabel(QWidget* parent) const;
   // Makes the document follow a changed sender or font.
@@ -108,6 +113,8 @@ class TextData : public MsgData {
   QSize ContentSize(int maxWidth) override;
 
  private:
+  void Fill(QTextDocument* document) const;
+
   std::unique_ptr<QTextDocument> document_;
 };
 

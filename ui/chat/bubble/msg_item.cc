@@ -196,7 +196,7 @@ void MsgItem::paintEvent(QPaintEvent*) {
 TextItem::TextItem(std::unique_ptr<TextData> data, const BubbleEnv& env, QWidget* parent)
     : MsgItem(std::move(data), env, parent) {
   label_ = new ChatLabel(this);
-  label_->setDocument(Text()->Document());
+  label_->setDocument(Text()->MakeViewDocument(label_));
   // The label's own layout must not differ from the one that sized the bubble.
   label_->setLineWrapMode(QTextEdit::FixedPixelWidth);
   QPalette palette = label_->palette();
@@ -209,15 +209,13 @@ TextItem::TextItem(std::unique_ptr<TextData> data, const BubbleEnv& env, QWidget
   connect(label_, &ChatLabel::sg_update, this, &TextItem::slot_update);
 }
 
-TextItem::~TextItem() {
-  // The label shows the model's document, which goes with the model: the
-  // label must go first.
-  delete label_;
-  label_ = nullptr;
-}
+TextItem::~TextItem() = default;
 
 void TextItem::DataChanged() {
   Text()->Refresh();
+  QTextDocument* old = label_->document();
+  label_->setDocument(Text()->MakeViewDocument(label_));
+  delete old;
   MsgItem::DataChanged();
   PlaceChildren();
 }
