@@ -74,11 +74,34 @@ void ChatMessenger::ResetEntryAnnouncements() {
   entrySent_ = 0;
 }
 
-void ChatMessenger::SetBusinessInfo(const ChatBusinessInfo& card) {
+void ChatMessenger::ResetCardAnnouncements() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  card_ = card;
   cardTime_ = 0;
   cardSent_ = 0;
+}
+
+void ChatMessenger::SetBusinessInfo(const ChatBusinessInfo& card) {
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    card_ = card;
+    cardTime_ = 0;
+    cardSent_ = 0;
+  }
+  WakeLoop();
+}
+
+void ChatMessenger::SetWakeup(chat_base::RefPtr<chat_net::Wakeup> wakeup) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  wakeup_ = std::move(wakeup);
+}
+
+void ChatMessenger::WakeLoop() {
+  chat_base::RefPtr<chat_net::Wakeup> wakeup;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    wakeup = wakeup_;
+  }
+  if (wakeup) wakeup->Wake();
 }
 
 template <typename Fill>
@@ -90,8 +113,11 @@ int64_t ChatMessenger::Queue(int32_t command, const std::string& hostName, const
   message.source = routes.front().first;
   message.destination = routes.front().second;
   fill(&message);
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  outgoing_.push_back(message);
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    outgoing_.push_back(message);
+  }
+  WakeLoop();
   return message.seq;
 }
 
@@ -149,31 +175,53 @@ void ChatMessenger::FillCard(ChatMessage* message) {
 
 bool ChatMessenger::NextOutgoing(ChatMessage& out) { return NextOutgoing(out, Now()); }
 
+bool ChatMessenger::NextEntry(ChatMessage& out, int64_t now) {
+  if (entrySent_ >= kAnnouncements || now - entryTime_ < kAnnounceSpacingMs) return false;
+  out = MakeMessage(CHAT_CMD_ENTRY | CHAT_CMD_OPT_SENDCHECK);
+  out.destination = kChatMulticastGroup;
+  ++entrySent_;
+  entryTime_ = now;
+  return true;
+}
+
+bool ChatMessenger::NextCard(ChatMessage& out, int64_t now) {
+  if (cardSent_ >= kAnnouncements || now - cardTime_ < kAnnounceSpacingMs) return false;
+  out = MakeMessage(CHAT_CMD_BUSINESS_INFO | CHAT_CMD_OPT_SENDCHECK);
+  out.destination = kChatMulticastGroup;
+  FillCard(&out);
+  ++cardSent_;
+  cardTime_ = now;
+  return true;
+}
+
+bool ChatMessenger::NextQueued(ChatMessage& out, int64_t now) {
+  if (outgoing_.empty()) return false;
+  out = outgoing_.front();
+  outgoing_.pop_front();
+  out.sentAt = now;
+  if (HasCommandOption(out.command, CHAT_CMD_OPT_SENDCHECK)) awaiting_.push_back(out);
+  return true;
+}
+
+bool ChatMessenger::NextImmediate(ChatMessage& out) { return NextImmediate(out, Now()); }
+
+bool ChatMessenger::NextImmediate(ChatMessage& out, int64_t now) {
+  if (entrySent_ == 0 && NextEntry(out, now)) return true;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return NextQueued(out, now);
+}
+
+bool ChatMessenger::HasPacedWork() {
+  if (entrySent_ < kAnnouncements || !awaiting_.empty()) return true;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return cardSent_ < kAnnouncements || !outgoing_.empty();
+}
+
 bool ChatMessenger::NextOutgoing(ChatMessage& out, int64_t now) {
-  if (entrySent_ < kAnnouncements && now - entryTime_ >= kAnnounceSpacingMs) {
-    out = MakeMessage(CHAT_CMD_ENTRY | CHAT_CMD_OPT_SENDCHECK);
-    out.destination = kChatMulticastGroup;
-    ++entrySent_;
-    entryTime_ = now;
-    return true;
-  }
+  if (NextEntry(out, now)) return true;
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (cardSent_ < kAnnouncements && now - cardTime_ >= kAnnounceSpacingMs) {
-      out = MakeMessage(CHAT_CMD_BUSINESS_INFO | CHAT_CMD_OPT_SENDCHECK);
-      out.destination = kChatMulticastGroup;
-      FillCard(&out);
-      ++cardSent_;
-      cardTime_ = now;
-      return true;
-    }
-    if (!outgoing_.empty()) {
-      out = outgoing_.front();
-      outgoing_.pop_front();
-      out.sentAt = now;
-      if (HasCommandOption(out.command, CHAT_CMD_OPT_SENDCHECK)) awaiting_.push_back(out);
-      return true;
-    }
+    if (NextCard(out, now) || NextQueued(out, now)) return true;
   }
   while (!awaiting_.empty() && now - awaiting_.front().sentAt > kRetransmitAfterMs) {
     ChatMessage message = awaiting_.front();

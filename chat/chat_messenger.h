@@ -2,7 +2,8 @@
 // send operations build, feeds the send pump with announcements, queued
 // messages and retransmissions, and handles every received message.
 // Owned by ChatPeerImpl. Send operations and SetBusinessInfo may be called
-// from any thread; NextOutgoing, Dispatch and ResetEntryAnnouncements run on
+// from any thread and wake the network loop (SetWakeup); NextOutgoing,
+// NextImmediate, Dispatch, HasPacedWork and the announcement resets run on
 // the network thread only. The lock is never held across observer or peer
 // list calls.
 #pragma once
@@ -17,6 +18,7 @@
 #include "chat/chat_peer.h"
 #include "chat/chat_peer_list.h"
 #include "chat_base/ref_ptr.h"
+#include "chat_net/wakeup.h"
 
 namespace chat {
 
@@ -41,7 +43,12 @@ class ChatMessenger {
   ChatMessage MakeMessage(int32_t command);
   ChatMessage MakeExit();
   void ResetEntryAnnouncements();
+  // Three card announcements follow again, with the card unchanged.
+  void ResetCardAnnouncements();
   void SetBusinessInfo(const ChatBusinessInfo& card);
+  // The network loop's wake-up, called whenever a caller's thread queues a
+  // message or a new card; none (the default) leaves it all to the tick.
+  void SetWakeup(chat_base::RefPtr<chat_net::Wakeup> wakeup);
 
   // Each returns the seq of the queued message, or -1 for an unknown peer.
   int64_t SendText(const std::string& text, const std::string& hostName, const std::string& uuid);
@@ -60,6 +67,15 @@ class ChatMessenger {
   // driven without waiting; the first reads the clock.
   bool NextOutgoing(ChatMessage& out);
   bool NextOutgoing(ChatMessage& out, int64_t now);
+  // What may leave without waiting for the tick: the first ENTRY after a
+  // (re)start of the announcements, then queued messages and answers.
+  // Retransmissions, the card announcements and the later ENTRY stay with
+  // NextOutgoing on the tick, which keeps their spacing.
+  bool NextImmediate(ChatMessage& out);
+  bool NextImmediate(ChatMessage& out, int64_t now);
+  // True while the tick has something to pace: announcements still to come,
+  // messages waiting for an answer (or queued ones).
+  bool HasPacedWork();
   void Dispatch(const ChatMessage& message, const std::string& local, const std::string& remote);
 
   // For tests: the last seq handed out.
@@ -76,6 +92,11 @@ class ChatMessenger {
   // False for a message this peer already reported: a sender that missed our
   // answer sends it again, and it is answered again but reported only once.
   bool FirstDelivery(const ChatMessage& message);
+  bool NextEntry(ChatMessage& out, int64_t now);
+  // Under lock_.
+  bool NextCard(ChatMessage& out, int64_t now);
+  bool NextQueued(ChatMessage& out, int64_t now);
+  void WakeLoop();
 
   const std::string nickName_;
   const std::string hostName_;
@@ -98,6 +119,7 @@ class ChatMessenger {
   static constexpr size_t kDeliveredKept = 200;
   std::deque<Delivered> delivered_;  // newest last
   int64_t sequence_ = 0;
+  chat_base::RefPtr<chat_net::Wakeup> wakeup_;  // guarded by lock_
 };
 
 }  // namespace chat

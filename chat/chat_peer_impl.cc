@@ -8,6 +8,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "chat/chat_command.h"
 #include "chat_base/new_uuid_text.h"
 #include "chat_net/ip_address.h"
 #include "chat_net/socket_address.h"
@@ -102,9 +103,10 @@ bool ChatPeerImpl::Start() {
   StartServers();
   selector_ = chat_base::MakeRefCounted<chat_net::Selector>();
   loop_ = chat_net::EventLoop::Create(selector_);
+  messenger_->SetWakeup(loop_->EnableWakeup(this));
   sendTimer_ = chat_base::MakeRefCounted<chat_net::Timer>(kSendIntervalMs, this, true);
   addressTimer_ = chat_base::MakeRefCounted<chat_net::Timer>(kAddressIntervalMs, this, true);
-  loop_->AddTimer(sendTimer_);
+  // The send tick is started by the first pump of the thread.
   loop_->AddTimer(addressTimer_);
   chat_base::Thread::Start();
   LogMessage(30, "ChatPeer start success");
@@ -218,6 +220,8 @@ int64_t ChatPeerImpl::Recall(int64_t seq, const std::string& hostName, const std
 void ChatPeerImpl::OnReceive(const ChatMessage& message, const std::string& local,
                              const std::string& remote) {
   messenger_->Dispatch(message, local, remote);
+  // Its answer, if any, leaves now rather than on the next tick.
+  PumpImmediate();
 }
 
 bool ChatPeerImpl::AddChannel(chat_base::RefPtr<chat_net::Channel> channel) {
@@ -232,20 +236,47 @@ void ChatPeerImpl::RemoveChannel(chat_net::Channel* channel) {
 void ChatPeerImpl::OnTimer(chat_net::Timer* timer) {
   if (timer == sendTimer_.get()) {
     PumpOutgoing();
+    if (!messenger_->HasPacedWork()) {
+      loop_->RemoveTimer(sendTimer_.get());
+      sendTickRunning_ = false;
+    }
   } else if (timer == addressTimer_.get()) {
     RefreshTransports();
   }
 }
 
-void ChatPeerImpl::PumpOutgoing() {
-  ChatMessage message;
-  while (messenger_->NextOutgoing(message)) {
-    for (auto& transport : transports_) {
-      if (message.source.empty() || transport->GetLocalAddress().ToString() == message.source) {
-        transport->Send(message);
-      }
+void ChatPeerImpl::OnWakeup() {
+  if (loop_->IsQuitting()) return;
+  PumpImmediate();
+}
+
+void ChatPeerImpl::Deliver(const ChatMessage& message) {
+  if (transports_.empty() && CommandCode(message.command) == CHAT_CMD_BUSINESS_INFO)
+    cardAnnouncementLost_ = true;
+  for (auto& transport : transports_) {
+    if (message.source.empty() || transport->GetLocalAddress().ToString() == message.source) {
+      transport->Send(message);
     }
   }
+}
+
+void ChatPeerImpl::PumpOutgoing() {
+  ChatMessage message;
+  while (messenger_->NextOutgoing(message)) Deliver(message);
+}
+
+void ChatPeerImpl::PumpImmediate() {
+  ChatMessage message;
+  while (messenger_->NextImmediate(message)) Deliver(message);
+  ArmSendTick();
+}
+
+void ChatPeerImpl::ArmSendTick() {
+  if (sendTickRunning_ || !loop_ || !messenger_->HasPacedWork()) return;
+  // A fresh timer: 500 ms from now, whatever the last one's deadline was.
+  sendTimer_ = chat_base::MakeRefCounted<chat_net::Timer>(kSendIntervalMs, this, true);
+  loop_->AddTimer(sendTimer_);
+  sendTickRunning_ = true;
 }
 
 void ChatPeerImpl::Stop() {
@@ -299,6 +330,7 @@ void ChatPeerImpl::RefreshTransports() {
     changed = true;
   }
   if (!addresses.empty()) changed = true;
+  bool bound = false;
   for (const auto& text : addresses) {
     auto transport =
         ChatTransportWrapper::Create(chat_net::SocketAddress(text, kChatUdpPort), this);
@@ -308,12 +340,19 @@ void ChatPeerImpl::RefreshTransports() {
     transport->GetChannels(&channels);
     for (auto* channel : channels) AddChannel(chat_base::RefPtr<chat_net::Channel>(channel));
     transports_.push_back(std::move(transport));
+    bound = true;
+  }
+  if (bound && cardAnnouncementLost_) {
+    cardAnnouncementLost_ = false;
+    messenger_->ResetCardAnnouncements();
   }
   if (changed) {
     ChatMessage exit = messenger_->MakeExit();
     for (auto& transport : transports_) transport->Send(exit);
     messenger_->ResetEntryAnnouncements();
   }
+  // The first ENTRY of a new round leaves at once.
+  PumpImmediate();
 }
 
 chat_base::RefPtr<ChatPeer> CreateChatPeer(const std::string& nickName, const std::string& hostName,

@@ -3,6 +3,12 @@
 // address timers, the peer list and the messenger. ChatPeer operations may be
 // called from any thread; transports, timers and the selector are touched
 // only on the network thread once Start has run.
+//
+// Sending: a message queued by a caller wakes the loop through its wake-up
+// channel and leaves at once; an answer leaves as soon as the message it
+// answers has been dispatched. The 500 ms send tick paces only what has to
+// be spaced out (announcements, retransmissions) and runs only while there
+// is such work, so an idle core sleeps until its next address check.
 #pragma once
 
 #include <memory>
@@ -35,7 +41,8 @@ bool IsFilteredAdapterName(const std::string& text);
 class ChatPeerImpl : public ChatPeer,
                      public chat_base::Thread,
                      public ChatTransportObserver,
-                     public chat_net::TimerObserver {
+                     public chat_net::TimerObserver,
+                     public chat_net::WakeupObserver {
  public:
   static constexpr int64_t kSendIntervalMs = 500;
   static constexpr int64_t kAddressIntervalMs = 3000;
@@ -70,6 +77,8 @@ class ChatPeerImpl : public ChatPeer,
   void RemoveChannel(chat_net::Channel* channel) override;
 
   void OnTimer(chat_net::Timer* timer) override;
+  // A caller's thread queued something.
+  void OnWakeup() override;
 
   void Stop() override;
   void Run() override;
@@ -79,7 +88,14 @@ class ChatPeerImpl : public ChatPeer,
  private:
   void StartServers();
   void RefreshTransports();
+  // Everything due, paced by the tick.
   void PumpOutgoing();
+  // What may leave without the tick (queued messages, answers, the first
+  // ENTRY).
+  void PumpImmediate();
+  void Deliver(const ChatMessage& message);
+  // Starts the send tick when there is paced work and it is not running.
+  void ArmSendTick();
 
   chat_base::RefPtr<ChatPeerList> peers_;
   std::unique_ptr<ChatMessenger> messenger_;
@@ -98,6 +114,11 @@ class ChatPeerImpl : public ChatPeer,
   std::mutex shareLock_;
   std::vector<std::unique_ptr<ChatTransportWrapper>> transports_;
   bool started_ = false;
+  // Network thread only.
+  bool sendTickRunning_ = false;
+  // A card announcement went out while no transport existed: it reached
+  // nobody, so the announcements start over once a transport is bound.
+  bool cardAnnouncementLost_ = false;
 };
 
 }  // namespace chat

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "chat/chat_command.h"
@@ -16,6 +17,17 @@ namespace {
 // Raw options on the descriptor: the socket layer sets none of its own.
 bool SetIntOption(int fd, int level, int name, int value) {
   return fd >= 0 && setsockopt(fd, level, name, &value, sizeof(value)) == 0;
+}
+
+// Asks for a larger receive buffer and returns what the system granted: the
+// request is silently capped at its limit.
+int GrowReceiveBuffer(int fd, int bytes) {
+  if (fd < 0) return 0;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+  int granted = 0;
+  socklen_t length = sizeof(granted);
+  if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0) return 0;
+  return granted;
 }
 
 bool SetMulticastInterface(int fd, const chat_net::IpAddress& interface_address) {
@@ -55,6 +67,11 @@ bool ChatTransportUdp::Open() {
     return false;
   }
   LogMessage(kLogInfo, "ChatTransportUdp Bind %s:%d success!", address_text.c_str(), local_.port());
+  // Reads go on until the socket is empty, so they must not block.
+  socket_->GetSocket()->SetNonBlocking(true);
+  receive_buffer_bytes_ = GrowReceiveBuffer(socket_->GetFd(), kSocketReceiveBufferBytes);
+  LogMessage(kLogInfo, "ChatTransportUdp %s receive buffer %d bytes", address_text.c_str(),
+             receive_buffer_bytes_);
   // Outgoing group datagrams leave through this interface, whatever the routes say.
   if (!SetMulticastInterface(socket_->GetFd(), local_.address())) {
     LogMessage(kLogWarning, "ChatTransportUdp: IP_MULTICAST_IF %s failed", address_text.c_str());
@@ -70,6 +87,8 @@ bool ChatTransportUdp::OpenGroupSocket() {
   }
   group_socket_ = chat_base::MakeRefCounted<chat_net::UdpSocket>(&group_receiver_);
   const int fd = group_socket_->GetFd();
+  group_socket_->GetSocket()->SetNonBlocking(true);
+  GrowReceiveBuffer(fd, kSocketReceiveBufferBytes);
   // Every transport of the host binds the same group address and port.
   SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
   // Only the memberships of this socket (this interface) count, not those
@@ -143,18 +162,30 @@ void ChatTransportUdp::OnWritable() {
   UpdateWantWrite();
 }
 
-void ChatTransportUdp::OnReadable() { ReceiveFrom(socket_.get()); }
+void ChatTransportUdp::OnReadable() { ReceiveAll(socket_.get()); }
 
 void ChatTransportUdp::GroupReceiver::OnReadable() {
-  transport_->ReceiveFrom(transport_->group_socket_.get());
+  transport_->ReceiveAll(transport_->group_socket_.get());
 }
 
-void ChatTransportUdp::ReceiveFrom(chat_net::UdpSocket* socket) {
+void ChatTransportUdp::ReceiveAll(chat_net::UdpSocket* socket) {
   if (socket == nullptr) return;
+  for (int i = 0; i < kMaxReadsPerEvent; ++i) {
+    if (!ReceiveFrom(socket)) return;
+  }
+}
+
+bool ChatTransportUdp::ReceiveFrom(chat_net::UdpSocket* socket) {
   uint8_t buffer[kReceiveBufferSize];
   chat_net::SocketAddress sender;
   const int received = socket->RecvFrom(buffer, sizeof(buffer), &sender);
-  if (received < 1) return;
+  if (received < 0) {
+    const int error = socket->GetSocket() ? socket->GetSocket()->GetError() : 0;
+    // Anything but "empty" (an ICMP error reported on the socket, a signal)
+    // was consumed by the read; the next datagram may be there.
+    return error != EAGAIN && error != EWOULDBLOCK && error != 0;
+  }
+  if (received < 1) return true;
   const std::string local_text = local_.address().ToString();
   const std::string sender_text = sender.address().ToString();
   LogMessage(kLogDebug, "transport %s recv: %d from %s", local_text.c_str(), received,
@@ -165,19 +196,20 @@ void ChatTransportUdp::ReceiveFrom(chat_net::UdpSocket* socket) {
       std::make_unique<ChatTransportPacketReceived>(ReceivedBuffer::Copy(buffer, received));
   ChatPacketAssembler* assembler = AssemblerFor(sender.address().ToHostOrder());
   std::unique_ptr<ChatBuffer> joined = assembler->AddPacket(std::move(packet));
-  if (!joined) return;
+  if (!joined) return true;
 
   ChatMessage message;
   if (!deserializer_->Deserialize(*joined, message)) {
     LogMessage(kLogDebug, "[%s] receive illegal message from [%s]", local_text.c_str(),
                sender_text.c_str());
-    return;
+    return true;
   }
-  if (assembler->IsDuplicate(message)) return;
+  if (assembler->IsDuplicate(message)) return true;
   LogMessage(kLogDebug, "[%s] recv message %lld %s from: [%s]", local_text.c_str(),
              static_cast<long long>(message.seq), CommandToString(message.command).c_str(),
              sender_text.c_str());
   if (observer_) observer_->OnReceive(message, local_text, sender_text);
+  return true;
 }
 
 ChatPacketAssembler* ChatTransportUdp::AssemblerFor(uint32_t sender) {

@@ -3,8 +3,9 @@
 // and a group socket bound to (239.222.222.222, 6000) that receives the
 // group's datagrams of this interface only (Linux hands a group's datagrams
 // only to sockets bound to the group or the wildcard address). Messages are
-// queued and sent one datagram per writable event. Lives on the core's
-// network thread; no lock.
+// queued and sent one datagram per writable event; every readable event
+// reads until the socket is empty, since a joiner's announcement draws a
+// burst of answers at once. Lives on the core's network thread; no lock.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,11 @@ class ChatTransportUdp : public ChatTransport, public chat_net::UdpSocketObserve
   // Senders whose receive state is kept; beyond this the least recently heard
   // sender's assembler is dropped.
   static constexpr size_t kMaxAssemblers = 64;
+  // Receive buffer asked of the system for each socket (it may give less).
+  static constexpr int kSocketReceiveBufferBytes = 4 * 1024 * 1024;
+  // Datagrams read in one readable event at most, so that a flood cannot
+  // hold the loop for ever.
+  static constexpr int kMaxReadsPerEvent = 4096;
 
   ChatTransportUdp(const chat_net::SocketAddress& local, ChatTransportObserver* observer);
   // Leaves the group; queued messages and packets are discarded.
@@ -50,6 +56,9 @@ class ChatTransportUdp : public ChatTransport, public chat_net::UdpSocketObserve
   void OnWritable() override;
 
   size_t AssemblerCountForTesting() const { return assemblers_.size(); }
+  // The receive buffer the system granted the interface socket, in bytes as
+  // it reports them (Linux reports twice what it accounts for data).
+  int ReceiveBufferBytes() const { return receive_buffer_bytes_; }
 
  private:
   // Receives the group socket's datagrams for its transport.
@@ -69,7 +78,10 @@ class ChatTransportUdp : public ChatTransport, public chat_net::UdpSocketObserve
   };
 
   bool OpenGroupSocket();
-  void ReceiveFrom(chat_net::UdpSocket* socket);
+  // Reads every waiting datagram of the socket.
+  void ReceiveAll(chat_net::UdpSocket* socket);
+  // One datagram; false when the socket had none.
+  bool ReceiveFrom(chat_net::UdpSocket* socket);
   ChatPacketAssembler* AssemblerFor(uint32_t sender);
   void UpdateWantWrite();
 
@@ -86,6 +98,7 @@ class ChatTransportUdp : public ChatTransport, public chat_net::UdpSocketObserve
   std::unordered_map<uint32_t, SenderState> assemblers_;
   std::list<uint32_t> recency_;
   uint32_t packet_counter_ = 0;
+  int receive_buffer_bytes_ = 0;
   GroupReceiver group_receiver_{this};
   chat_base::RefPtr<chat_net::UdpSocket> group_socket_;
 };

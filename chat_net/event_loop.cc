@@ -14,12 +14,43 @@ std::unique_ptr<EventLoop> EventLoop::Create(const chat_base::RefPtr<Poller>& po
 EventLoop::EventLoop(const chat_base::RefPtr<Poller>& poller) : poller_(poller) {}
 
 EventLoop::~EventLoop() {
+  if (wakeup_) wakeup_->SetObserver(nullptr);
   timers_.clear();
   poller_ = nullptr;
 }
 
+void EventLoop::Quit() {
+  quit_.store(true, std::memory_order_relaxed);
+  Wake();
+}
+
+chat_base::RefPtr<Wakeup> EventLoop::EnableWakeup(WakeupObserver* observer) {
+  if (!wakeup_) wakeup_ = Wakeup::Create(observer);
+  else wakeup_->SetObserver(observer);
+  if (wakeup_) poller_->AddChannel(wakeup_);
+  return wakeup_;
+}
+
+void EventLoop::Wake() {
+  if (wakeup_) wakeup_->Wake();
+}
+
+int EventLoop::NextWaitMs() const {
+  if (!wakeup_) return kPollTimeoutMs;
+  if (timers_.empty()) return kMaxSleepMs;
+  uint64_t earliest = timers_.front()->Deadline();
+  for (const auto& timer : timers_) earliest = std::min(earliest, timer->Deadline());
+  const uint64_t now = NowMs();
+  if (earliest < now) return 0;
+  // A timer fires once the clock is past its deadline, not at it.
+  const uint64_t wait = earliest - now + 1;
+  return static_cast<int>(std::min<uint64_t>(wait, kMaxSleepMs));
+}
+
 void EventLoop::Run() {
-  while (!IsQuitting()) RunOnce(kPollTimeoutMs);
+  // A loop run again after an earlier Run dropped its channels.
+  if (wakeup_) poller_->AddChannel(wakeup_);
+  while (!IsQuitting()) RunOnce(NextWaitMs());
   poller_->RemoveAllChannels();
   timers_.clear();
 }

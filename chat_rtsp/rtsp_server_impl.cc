@@ -1,8 +1,6 @@
 #include "chat_rtsp/rtsp_server_impl.h"
 
 #include <errno.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <utility>
 
@@ -13,32 +11,6 @@
 namespace chat_rtsp {
 namespace {
 
-// Owns an eventfd; Wake may be called from any thread for as long as anyone
-// holds a reference (a stream may outlive its server).
-class EventFdWakeup : public RtspWakeup {
- public:
-  EventFdWakeup() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-  ~EventFdWakeup() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  void Wake() override {
-    if (fd_ < 0) return;
-    uint64_t one = 1;
-    // A full counter still leaves the descriptor readable; nothing to do then.
-    ssize_t rc = ::write(fd_, &one, sizeof(one));
-    (void)rc;
-  }
-  int GetFd() const { return fd_; }
-  void Drain() {
-    uint64_t count;
-    while (::read(fd_, &count, sizeof(count)) > 0) {
-    }
-  }
-
- private:
-  const int fd_;
-};
-
 std::string NewSessionId() {
   std::string id;
   for (char c : chat_base::NewUuidText()) {
@@ -48,26 +20,6 @@ std::string NewSessionId() {
 }
 
 }  // namespace
-
-// The server loop's end of the wake-up: readable when a stream pushed a frame
-// or RemoveAll asked for the connections to go. Server thread only.
-class RtspWakeChannel : public chat_net::Channel {
- public:
-  RtspWakeChannel(chat_base::RefPtr<EventFdWakeup> wakeup, RtspServerImpl* server)
-      : wakeup_(std::move(wakeup)), server_(server) {}
-  int GetFd() const override { return wakeup_->GetFd(); }
-  int GetEvents() const override { return chat_net::kEventRead; }
-  void HandleEvents(int events) override {
-    if (!(events & chat_net::kEventRead)) return;
-    wakeup_->Drain();
-    if (server_) server_->OnWakeup();
-  }
-  void Detach() { server_ = nullptr; }
-
- private:
-  chat_base::RefPtr<EventFdWakeup> wakeup_;
-  RtspServerImpl* server_;
-};
 
 chat_base::RefPtr<RtspServer> RtspServer::Create(const RtspServerOptions& options) {
   return chat_base::MakeRefCounted<RtspServerImpl>(options);
@@ -84,9 +36,8 @@ RtspServerImpl::~RtspServerImpl() {
     streams_.clear();
   }
   DropAllConnections();
-  if (wake_channel_) wake_channel_->Detach();
+  if (wakeup_) wakeup_->SetObserver(nullptr);
   if (tick_timer_) tick_timer_->SetObserver(nullptr);
-  wake_channel_ = nullptr;
   tick_timer_ = nullptr;
   loop_.reset();
   selector_ = nullptr;
@@ -111,17 +62,16 @@ bool RtspServerImpl::StartOn(const std::string& host, int port) {
 
   selector_ = chat_base::MakeRefCounted<chat_net::Selector>();
   selector_->AddChannel(acceptor_);
-  auto wakeup = chat_base::MakeRefCounted<EventFdWakeup>();
-  if (wakeup->GetFd() >= 0) {
-    wakeup_ = wakeup;
-    wake_channel_ = chat_base::MakeRefCounted<RtspWakeChannel>(wakeup, this);
-    selector_->AddChannel(wake_channel_);
-  } else {
-    LogMessage(kLogWarning, "RtspServer: eventfd failed (%d), frames wait for the tick", errno);
-  }
   loop_ = chat_net::EventLoop::Create(selector_);
+  wakeup_ = loop_->EnableWakeup(this);
   tick_timer_ = chat_base::MakeRefCounted<chat_net::Timer>(kTickMs, this, true);
-  loop_->AddTimer(tick_timer_);
+  if (!wakeup_) {
+    // Without a wake-up channel the loop polls anyway; the tick then carries
+    // frames and RemoveAll requests all the time.
+    LogMessage(kLogWarning, "RtspServer: eventfd failed (%d), frames wait for the tick", errno);
+    loop_->AddTimer(tick_timer_);
+    tick_running_ = true;
+  }
   if (options_.wake_on_push && wakeup_) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& entry : streams_) entry.second->SetWakeup(wakeup_);
@@ -130,8 +80,7 @@ bool RtspServerImpl::StartOn(const std::string& host, int port) {
 }
 
 void RtspServerImpl::Stop() {
-  if (loop_) loop_->Quit();
-  if (wakeup_) wakeup_->Wake();  // end the poll in progress at once
+  if (loop_) loop_->Quit();  // ends the poll in progress at once
   Thread::Stop();
 }
 
@@ -191,6 +140,7 @@ void RtspServerImpl::OnAccept() {
     auto connection = chat_base::MakeRefCounted<RtspConnection>(std::move(socket), this, this);
     selector_->AddChannel(connection->GetTcpConnection());
     connections_.push_back(connection);
+    UpdateTick();
   }
 }
 
@@ -209,6 +159,21 @@ void RtspServerImpl::OnWakeup() {
   WakeConnections();
 }
 
+void RtspServerImpl::UpdateTick() {
+  if (!loop_ || !tick_timer_ || !wakeup_) return;
+  const bool wanted = !connections_.empty();
+  if (wanted == tick_running_) return;
+  tick_running_ = wanted;
+  if (wanted) {
+    // A fresh timer: the old one's deadline is long past.
+    tick_timer_->SetObserver(nullptr);
+    tick_timer_ = chat_base::MakeRefCounted<chat_net::Timer>(kTickMs, this, true);
+    loop_->AddTimer(tick_timer_);
+  } else {
+    loop_->RemoveTimer(tick_timer_.get());
+  }
+}
+
 void RtspServerImpl::WakeConnections() {
   for (auto& connection : connections_) connection->Wake();
 }
@@ -224,6 +189,7 @@ void RtspServerImpl::DropConnection(RtspConnection* connection) {
     if (selector_ && connection->GetTcpConnection())
       selector_->RemoveChannel(connection->GetTcpConnection().get());
     connections_.erase(it);
+    UpdateTick();
     return;
   }
 }
@@ -235,6 +201,7 @@ void RtspServerImpl::DropAllConnections() {
       selector_->RemoveChannel(connection->GetTcpConnection().get());
   }
   connections_.clear();
+  UpdateTick();
 }
 
 }  // namespace chat_rtsp

@@ -1,5 +1,6 @@
-// The RTSP server: its thread, event loop, listening socket, 20 ms tick,
-// connections, sessions and published streams. AddStream and RemoveAll may be
+// The RTSP server: its thread, event loop with its wake-up channel, listening
+// socket, 20 ms tick (running only while there are connections), connections,
+// sessions and published streams. AddStream and RemoveAll may be
 // called from any thread; everything else runs on the server's thread. The
 // destructor stops the thread (never called from inside it).
 #pragma once
@@ -25,13 +26,12 @@
 
 namespace chat_rtsp {
 
-class RtspWakeChannel;
-
 class RtspServerImpl : public RtspServer,
                        public chat_base::Thread,
                        public chat_net::AcceptorObserver,
                        public RtspConnectionObserver,
-                       public chat_net::TimerObserver {
+                       public chat_net::TimerObserver,
+                       public chat_net::WakeupObserver {
  public:
   static constexpr int kTickMs = 20;
 
@@ -54,7 +54,9 @@ class RtspServerImpl : public RtspServer,
   size_t GetConnectionCount() const { return connections_.size(); }
 
   // Called on the server's thread when the wake channel fires.
-  void OnWakeup();
+  void OnWakeup() override;
+  // Whether the 20 ms tick is running. Server thread only.
+  bool TickRunningForTesting() const { return tick_running_; }
 
  private:
   void Stop() override;
@@ -67,6 +69,8 @@ class RtspServerImpl : public RtspServer,
   void OnTimer(chat_net::Timer* timer) override;
 
   void WakeConnections();
+  // The tick runs while there is a connection to feed, and not on an idle server.
+  void UpdateTick();
   // Closes every connection if RemoveAll asked for it. Server thread.
   void ProcessRemoveAll();
   void DropConnection(RtspConnection* connection);
@@ -79,8 +83,8 @@ class RtspServerImpl : public RtspServer,
   chat_base::RefPtr<chat_net::Selector> selector_;
   std::unique_ptr<chat_net::EventLoop> loop_;
   chat_base::RefPtr<chat_net::Timer> tick_timer_;
+  bool tick_running_ = false;
   chat_base::RefPtr<RtspWakeup> wakeup_;
-  chat_base::RefPtr<RtspWakeChannel> wake_channel_;
   std::list<chat_base::RefPtr<RtspConnection>> connections_;  // server thread only
   std::atomic<int> port_{0};
   std::atomic<bool> remove_all_pending_{false};

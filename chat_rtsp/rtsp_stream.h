@@ -12,17 +12,15 @@
 
 #include "chat_base/count_object.h"
 #include "chat_base/ref_ptr.h"
+#include "chat_net/wakeup.h"
 #include "chat_rtsp/encoded_frame.h"
 
 namespace chat_rtsp {
 
-// A cross-thread nudge for the RTSP server's loop: Wake makes the loop's poll
-// return so that a freshly pushed frame goes out at once instead of on the next
-// pass. Safe from any thread, also after the server has gone.
-class RtspWakeup : public chat_base::CountObject {
- public:
-  virtual void Wake() = 0;
-};
+// The RTSP server's wake-up channel: a pushed frame wakes the loop so that it
+// goes out at once instead of on the next pass. Safe from any thread, also
+// after the server has gone.
+using RtspWakeup = chat_net::Wakeup;
 
 class RtspStream : public chat_base::CountObject {
  public:

@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -242,6 +244,59 @@ TEST(ChatTransportTest, ReceiverDropsMalformedConnectionsAndGathersSplitOnes) {
     EXPECT_EQ(recorder.received[0].message.text, text.text);
     EXPECT_TRUE(drain());  // the receiver closes once the message verified
     close(fd);
+  });
+}
+
+// A joiner's announcement draws an answer from every peer at once. Every
+// datagram waiting when the socket turns readable is taken in that one
+// event, and the socket asks for more buffer than the system default.
+TEST(ChatTransportTest, BurstOfDatagramsIsReadInOneEventIntoALargerBuffer) {
+  RunInFreshNetns([] {
+    chat_net::Selector selector;
+    Recorder recorder(&selector);
+    auto b = OpenPair(kAddressB, &recorder, &selector);
+    ASSERT_TRUE(b);
+    int rmem_max = 0;
+    FILE* limit = fopen("/proc/sys/net/core/rmem_max", "r");
+    ASSERT_TRUE(limit);
+    ASSERT_EQ(fscanf(limit, "%d", &rmem_max), 1);
+    fclose(limit);
+    // Linux reports twice what it was given, and gives at most its limit.
+    const int expected = 2 * std::min(rmem_max, ChatTransportUdp::kSocketReceiveBufferBytes);
+    EXPECT_EQ(b->udp()->ReceiveBufferBytes(), expected);
+
+    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(sender, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, kAddressA, &from.sin_addr);
+    ASSERT_EQ(bind(sender, reinterpret_cast<sockaddr*>(&from), sizeof(from)), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kChatUdpPort);
+    inet_pton(AF_INET, kAddressB, &to.sin_addr);
+    constexpr int kBurst = 300;
+    auto serializer = ChatSerializer::Create();
+    for (int i = 0; i < kBurst; ++i) {
+      ChatMessage answer = Message(CHAT_CMD_RESP_ENTRY, 1000 + i, kAddressB);
+      auto bytes = serializer->Serialize(answer);
+      ChatTransportPacketToSend packet(bytes->Data(), bytes->Size(), kAddressB);
+      packet.SetSeq(1000 + i);
+      packet.SetCounter(static_cast<uint32_t>(i));
+      packet.SetTotal(1);
+      packet.SetIndex(0);
+      ASSERT_EQ(sendto(sender, packet.Bytes(), packet.ByteCount(), 0,
+                       reinterpret_cast<sockaddr*>(&to), sizeof(to)),
+                packet.ByteCount());
+    }
+    close(sender);
+    // All of them wait in the socket now; one pass takes them all.
+    selector.Poll(1000);
+    ASSERT_EQ(recorder.received.size(), static_cast<size_t>(kBurst));
+    for (int i = 0; i < kBurst; ++i) EXPECT_EQ(recorder.received[i].message.seq, 1000 + i);
+    // The socket is empty and the next pass blocks no more than it was asked.
+    selector.Poll(50);
+    EXPECT_EQ(recorder.received.size(), static_cast<size_t>(kBurst));
   });
 }
 
