@@ -5,7 +5,10 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFragment>
 #include <QTextOption>
 #include <QUrl>
 #include <algorithm>
@@ -162,6 +165,25 @@ void TextData::Fill(QTextDocument* document) const {
       QStringLiteral("a { color: %1; text-decoration: underline; }")
           .arg(IsSent() ? QStringLiteral("#ffffff") : QStringLiteral("#3d6be8")));
   document->setHtml(Html());
+  // Emoji faces are taller than the text: centred on the line they sit with
+  // it instead of above it.
+  // Found first and changed afterwards: changing a format may merge fragments.
+  QList<QPair<int, int>> images;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      if (fragment.charFormat().isImageFormat())
+        images.append(qMakePair(fragment.position(), fragment.length()));
+    }
+  }
+  QTextCharFormat middle;
+  middle.setVerticalAlignment(QTextCharFormat::AlignMiddle);
+  for (const auto& image : images) {
+    QTextCursor cursor(document);
+    cursor.setPosition(image.first);
+    cursor.setPosition(image.first + image.second, QTextCursor::KeepAnchor);
+    cursor.mergeCharFormat(middle);
+  }
 }
 
 QTextDocument* TextData::MakeViewDocument(QObject* parent) const {
@@ -172,13 +194,17 @@ QTextDocument* TextData::MakeViewDocument(QObject* parent) const {
 }
 
 QString TextData::Html() const {
+  // Every paragraph of the message format ends in a line break; the last one
+  // would show as an empty line at the bottom of the bubble.
+  QString content = SanitizeMessageHtml(ctx->Content());
+  while (content.endsWith(QLatin1String("<br/>"))) content.chop(5);
   return QStringLiteral(
              "<body style=\" font-family:'%1'; font-size:%2pt; font-weight:400; "
              "font-style:normal; color:%3;\">")
              .arg(font.family().toHtmlEscaped())
              .arg(font.pointSizeF() > 0 ? font.pointSizeF() : 10.0)
              .arg(textColor.name()) +
-         SanitizeMessageHtml(ctx->Content()) + QStringLiteral("</body>");
+         content + QStringLiteral("</body>");
 }
 
 void TextData::Refresh() { Fill(document_.get()); }
