@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTextFragment>
@@ -23,6 +25,7 @@
 #include "resources/resources.h"
 #include "ui/chat/input/input_text_edit.h"
 #include "ui/chat/input/message_sanitizer.h"
+#include "ui/common/dpi_scale.h"
 
 // Readable failure messages for Qt strings.
 inline std::ostream& operator<<(std::ostream& os, const QString& s) { return os << s.toStdString(); }
@@ -355,6 +358,34 @@ TEST_F(SanitizerTest, TypedTextShowsExactlyAsTyped) {
   edit.insertPlainText(typed[3]);
   EXPECT_EQ(Show(edit.ConvertToMessageText()).links,
             (QStringList{"http://x.com/?a=1&b=<2>", "www.example.org/p", "https://e.org"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SafeDocumentTest, ReceivedMessageShowsFacesAtTextSizeAndHostileMarkupAsText) {
+  const double scale = DpiScale();
+  QTextBrowser browser;
+  browser.setDocument(new SafeTextDocument(&browser));
+  browser.setOpenLinks(false);
+  browser.resize(qRound(420 * scale), qRound(140 * scale));
+  browser.setHtml(SanitizeMessageHtml(
+      "hi&nbsp;<img src=\":/image/face/emoji_04.png\"/><img src=\":/image/face/emoji_19.png\"/>"
+      "&nbsp;<a href = \"https://example.org/a\">https://example.org/a</a><br/>"
+      "a&lt;b&gt;c &amp; <img src=\"" + fifo_ + "\"><b>bold?</b> <a href=\"file:///etc/passwd\">x</a>"));
+  browser.show();
+  QCoreApplication::processEvents();
+  const QString dir = qEnvironmentVariable("QNCHAT_GRAB_DIR");
+  if (!dir.isEmpty())
+    browser.grab().save(QString("%1/received_%2dpi.png").arg(dir).arg(qRound(scale * 96)));
+  // The first line holds the faces: at least a face high at this DPI.
+  const QTextBlock first = browser.document()->begin();
+  ASSERT_NE(first.layout(), nullptr);
+  ASSERT_GE(first.layout()->lineCount(), 1);
+  EXPECT_GE(first.layout()->lineAt(0).height(), 24 * scale - 1);
+  EXPECT_TRUE(browser.toPlainText().contains(
+      "a<b>c & <img src=\"" + fifo_ + "\"><b>bold?</b> <a href=\"file:///etc/passwd\">x</a>"));
 }
 
 }  // namespace

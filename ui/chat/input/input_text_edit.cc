@@ -11,16 +11,24 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextImageFormat>
 
 #include "base/log.h"
 #include "ui/chat/input/message_document.h"
+#include "ui/chat/input/message_sanitizer.h"
+#include "ui/common/dpi_scale.h"
 
 namespace {
 
 const QString kPastedImagePrefix = QStringLiteral("qnchat_ss");
+// Largest thumbnail of a pasted picture in the editor, before DPI scaling.
+constexpr int kThumbnailWidth = 240;
+constexpr int kThumbnailHeight = 160;
+// Side of an emoji face at 96 DPI.
+constexpr int kFaceSide = 24;
 
 QImage ImageFromResource(const QVariant& resource) {
   switch (resource.userType()) {
@@ -67,6 +75,16 @@ void InputTextEdit::InsertImageHtml(const QString& path) {
   // turn into HTML.
   QTextImageFormat format;
   format.setName(path);
+  const double scale = DpiScale();
+  if (IsEmojiResource(path) && scale != 1.0) {
+    // Faces grow with the text on dense screens, drawn from the double-size
+    // face where there is one, so they stay sharp.
+    format.setWidth(kFaceSide * scale);
+    format.setHeight(kFaceSide * scale);
+    const QImage dense(QString(path).replace(".png", "@2x.png"));
+    if (scale > 1.0 && !dense.isNull())
+      document()->addResource(QTextDocument::ImageResource, QUrl("qrc" + path), dense);
+  }
   textCursor().insertImage(format);
   setFocus();
 }
@@ -93,12 +111,18 @@ void InputTextEdit::OnImageLoaded(QImage img, QUrl imgUrl) {
   document()->addResource(QTextDocument::ImageResource, imgUrl, img);
   QTextImageFormat format;
   format.setName(imgUrl.toString());
-  // A screenshot of a whole screen would dwarf the editor; it is shown
-  // smaller and written at its own size.
-  const int max_width = qMax(64, viewport()->width() - 16);
-  if (img.width() > max_width) {
-    format.setWidth(max_width);
-    format.setHeight(static_cast<double>(img.height()) * max_width / img.width());
+  // Shown as a thumbnail that fits beside the text even once the vertical
+  // scroll bar appears; the file is written at the picture's own size.
+  const double scale = DpiScale();
+  const int scroll_bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const qreal available =
+      viewport()->width() - 2 * document()->documentMargin() - scroll_bar - 2;
+  const QSizeF box(qMax<qreal>(32, qMin<qreal>(available, kThumbnailWidth * scale)),
+                   kThumbnailHeight * scale);
+  const QSizeF shown = QSizeF(img.size()).scaled(box.boundedTo(img.size()), Qt::KeepAspectRatio);
+  if (shown.toSize() != img.size()) {
+    format.setWidth(shown.width());
+    format.setHeight(shown.height());
   }
   textCursor().insertImage(format);
   image_list_.append(imgUrl.toString());

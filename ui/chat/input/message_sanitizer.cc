@@ -8,6 +8,8 @@
 #include <QTextFormat>
 #include <QTextObjectInterface>
 
+#include "ui/common/dpi_scale.h"
+
 namespace {
 
 constexpr int kEmojiCount = 21;
@@ -361,7 +363,8 @@ class SafeImageHandler : public QObject, public QTextObjectInterface {
     const QTextImageFormat image_format = format.toImageFormat();
     const QImage image = Load(doc, image_format, 1.0);
     if (image.isNull()) return QSizeF(0, 0);
-    QSizeF size = image.size() / image.devicePixelRatio();
+    // Faces grow with the text on dense screens.
+    QSizeF size = image.size() / image.devicePixelRatio() * DpiScale();
     const bool has_width = image_format.hasProperty(QTextFormat::ImageWidth);
     const bool has_height = image_format.hasProperty(QTextFormat::ImageHeight);
     if (has_width || has_height) {
@@ -391,7 +394,7 @@ class SafeImageHandler : public QObject, public QTextObjectInterface {
     if (name.startsWith(QLatin1String(":/"))) name.prepend(QLatin1String("qrc"));
     if (!IsEmojiResource(name)) return QImage();
     // The faces come with a double-size variant for dense screens.
-    if (ratio > 1.0) return EmojiFace(ResourcePath(name), true);
+    if (ratio * DpiScale() > 1.0) return EmojiFace(ResourcePath(name), true);
     return qvariant_cast<QImage>(doc->resource(QTextDocument::ImageResource, QUrl(name)));
   }
 };
