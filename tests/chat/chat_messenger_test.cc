@@ -1,6 +1,7 @@
 #include "chat/chat_messenger.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <chrono>
 #include <future>
@@ -791,6 +792,120 @@ TEST_F(ChatDispatchTest, UnknownCodesAndStrayAnswersAreIgnored) {
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(observer.Take().empty());
   EXPECT_EQ(peers->Count(), 0u);
+}
+
+// --- sending without the tick ------------------------------------------------
+
+// What leaves at once, outside the tick, at time now.
+std::vector<ChatMessage> PumpImmediate(ChatMessenger& messenger, int64_t now) {
+  std::vector<ChatMessage> sent;
+  ChatMessage message;
+  while (messenger.NextImmediate(message, now)) {
+    sent.push_back(message);
+    if (sent.size() > 1000) break;
+  }
+  return sent;
+}
+
+// The first ENTRY and every queued message leave at once; the card
+// announcements, the later ENTRY and every retransmission wait for the tick,
+// which keeps their spacing.
+TEST_F(ChatMessengerTest, ImmediatePathTakesTheFirstEntryAndQueuedMessagesOnly) {
+  auto messenger = Make();
+  AddAnn();
+  std::vector<ChatMessage> sent = PumpImmediate(*messenger, kStart);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].command, CHAT_CMD_ENTRY | CHAT_CMD_OPT_SENDCHECK);
+  // The second ENTRY is not taken at once, even long after the first.
+  EXPECT_TRUE(PumpImmediate(*messenger, kStart + 5000).empty());
+  // The tick still spaces the rest: ENTRY 2 and the first card together.
+  EXPECT_TRUE(Pump(*messenger, kStart + 499).size() == 1u);  // the card alone
+  sent = Pump(*messenger, kStart + 500);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(CommandCode(sent[0].command), CHAT_CMD_ENTRY);
+
+  for (int64_t t = kStart + 750; t <= kStart + 3000; t += 250) Pump(*messenger, t);
+  const int64_t quiet = kStart + 3500;
+  EXPECT_FALSE(messenger->HasPacedWork());
+  const int64_t seq = messenger->SendText("hello", kHost, kUuid);
+  ASSERT_GE(seq, 0);
+  EXPECT_TRUE(messenger->HasPacedWork());
+  sent = PumpImmediate(*messenger, quiet);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].seq, seq);
+  EXPECT_EQ(sent[0].sentAt, quiet);
+  // Awaiting its answer: the tick has work, but nothing leaves at once, not
+  // even once the retransmission is due.
+  EXPECT_TRUE(messenger->HasPacedWork());
+  EXPECT_TRUE(PumpImmediate(*messenger, quiet + 1001).empty());
+  sent = Pump(*messenger, quiet + 1001);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].tries, 1);
+
+  // The answer, dispatched, ends the paced work.
+  messenger->Dispatch(Incoming(CHAT_CMD_RESP_TEXT, 900, seq), kLocal, kRemote);
+  EXPECT_FALSE(messenger->HasPacedWork());
+  // An answer to a received text is queued and leaves at once.
+  messenger->Dispatch(Incoming(CHAT_CMD_TEXT | CHAT_CMD_OPT_SENDCHECK, 901), kLocal, kRemote);
+  sent = PumpImmediate(*messenger, quiet + 1002);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].command, CHAT_CMD_RESP_TEXT);
+  EXPECT_EQ(sent[0].refSeq, 901);
+  EXPECT_FALSE(messenger->HasPacedWork());
+}
+
+// A message queued on a caller's thread, or a new card, wakes the loop.
+TEST_F(ChatMessengerTest, QueueingAndANewCardWakeTheLoop) {
+  struct Counter : chat_net::WakeupObserver {
+    void OnWakeup() override { ++count; }
+    int count = 0;
+  } counter;
+  chat_base::RefPtr<chat_net::Wakeup> wakeup = chat_net::Wakeup::Create(&counter);
+  ASSERT_TRUE(wakeup);
+  auto messenger = Make();
+  messenger->SetWakeup(wakeup);
+  AddAnn();
+  auto woken = [&] {
+    // The loop's side: drain and report, as a readable pass would.
+    pollfd pfd{wakeup->GetFd(), POLLIN, 0};
+    const bool readable = poll(&pfd, 1, 0) == 1;
+    if (readable) wakeup->HandleEvents(chat_net::kEventRead);
+    return readable;
+  };
+  EXPECT_FALSE(woken());
+  std::thread caller([&] { EXPECT_GE(messenger->SendText("hi", kHost, kUuid), 0); });
+  caller.join();
+  EXPECT_TRUE(woken());
+  EXPECT_EQ(counter.count, 1);
+  // A peer nobody knows: nothing queued, no wake-up.
+  EXPECT_EQ(messenger->SendText("hi", "nobody", "NO-UUID"), -1);
+  EXPECT_FALSE(woken());
+  messenger->SetBusinessInfo({"Me", "R&D", "dev", "123", "me@example.org"});
+  EXPECT_TRUE(woken());
+  // Answers are queued on the loop's own thread, which sends them itself.
+  messenger->Dispatch(Incoming(CHAT_CMD_PING | CHAT_CMD_OPT_SENDCHECK, 902), kLocal, kRemote);
+  EXPECT_FALSE(woken());
+}
+
+// Card announcements that reached nobody start over with the card unchanged.
+TEST_F(ChatMessengerTest, CardAnnouncementsStartOverWithTheSameCard) {
+  auto messenger = Make();
+  messenger->SetBusinessInfo({"Card Nick", "R&D", "dev", "123", "me@example.org"});
+  const int64_t quiet = PastAnnouncements(*messenger);
+  EXPECT_FALSE(messenger->HasPacedWork());
+  messenger->ResetCardAnnouncements();
+  EXPECT_TRUE(messenger->HasPacedWork());
+  std::vector<int64_t> cards;
+  for (int64_t t = quiet; t <= quiet + 2000; t += 250) {
+    for (const ChatMessage& m : Pump(*messenger, t)) {
+      EXPECT_EQ(CommandCode(m.command), CHAT_CMD_BUSINESS_INFO) << "ENTRY was not restarted";
+      EXPECT_EQ(m.nickName, "Card Nick");
+      EXPECT_EQ(m.section, "R&D");
+      cards.push_back(t);
+    }
+  }
+  EXPECT_EQ(cards, (std::vector<int64_t>{quiet, quiet + 500, quiet + 1000}));
+  EXPECT_FALSE(messenger->HasPacedWork());
 }
 
 }  // namespace
