@@ -315,7 +315,9 @@ QRect SettingDialog::TitleBarRect() const {
 QList<QWidget*> SettingDialog::TitleBarChildren() const { return {close_btn_}; }
 
 void SettingDialog::ShowDialog() {
-  fileSavePath_le_->setText(QDir::toNativeSeparators(FileMgr::Instance()->SavePath()));
+  const QString path = QDir::toNativeSeparators(FileMgr::Instance()->SavePath());
+  fileSavePath_le_->setText(path);
+  fileSavePath_le_->setToolTip(path);
   RefreshAutoStart();
   show();
   raise();
@@ -416,6 +418,7 @@ void SettingDialog::on_chooseFileSavePath_btn_clicked() {
       continue;
     }
     fileSavePath_le_->setText(QDir::toNativeSeparators(dir));
+    fileSavePath_le_->setToolTip(fileSavePath_le_->text());
     // The file helper reads its directory from this key.
     SetSetting(settings_key::kFileSavePath, dir.toStdString());
     FlushSettings();
