@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QMimeData>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -153,8 +154,12 @@ TEST_F(ChatRoomTest, ReceivedMessagesWriteHistoryAtOnce) {
 }
 
 TEST_F(ChatRoomTest, TheTwoHundredAndFirstBubblePushesTheOldestOut) {
-  for (int i = 0; i < 201; ++i) room_->OnRecvMessage(QString::number(i), 0, QString());
+  for (int i = 0; i < 200; ++i) room_->OnRecvMessage(QString::number(i), 0, QString());
+  QPointer<qn::ItemBase> oldest = room_->Bubble(0);
+  room_->OnRecvMessage(QStringLiteral("200"), 0, QString());
   EXPECT_EQ(room_->MessageList()->count(), ChatRoomWidget::kMaxBubbles);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(oldest.isNull());  // the evicted bubble is gone, not only hidden
   EXPECT_EQ(room_->Bubble(0)->Data()->ctx->Content(), QStringLiteral("1"));
   EXPECT_EQ(room_->Bubble(199)->Data()->ctx->Content(), QStringLiteral("200"));
   EXPECT_EQ(History().size(), 201);  // the database keeps everything
@@ -274,6 +279,25 @@ TEST_F(ChatRoomTest, BubblesFollowTheListWidth) {
   EXPECT_EQ(room_->Bubble(0)->width(), width);
   EXPECT_LT(room_->MessageList()->item(0)->sizeHint().height(), narrowHeight);
   EXPECT_LE(room_->Bubble(0)->Data()->bubbleRect.right(), width - 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SendSingleFileDialogTest, FileNameWrapsIntoLinesThatFitAndKeepsEveryCharacter) {
+  const QFontMetrics metrics{QFont()};
+  const QString name = QStringLiteral("一个名字相当长的项目计划书_最终版_修订稿_with_latin_and_😀_v12.docx");
+  const int width = metrics.horizontalAdvance(QStringLiteral("一个名字相当长的项"));
+  const QString wrapped = SendSingleFileDialog::WrapFileName(name, metrics, width, 10);
+  const QStringList lines = wrapped.split('\n');
+  EXPECT_GT(lines.size(), 2);
+  for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), width) << line.toStdString();
+  EXPECT_EQ(lines.join(QString()), name);
+  // Past the line limit the rest is elided into the last line.
+  const QStringList capped = SendSingleFileDialog::WrapFileName(name, metrics, width, 2).split('\n');
+  ASSERT_EQ(capped.size(), 2);
+  EXPECT_TRUE(capped[1].contains(QChar(0x2026)));
 }
 
 }  // namespace

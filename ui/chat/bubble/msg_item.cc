@@ -385,6 +385,7 @@ void FileItem::RefreshIcon() {
   FileData* file = File();
   const int size = file->iconRect.isEmpty() ? static_cast<int>(40 * file->scale)
                                             : file->iconRect.width();
+  icon_width_ = file->iconRect.width();
   if (file->state == FileData::State::kFailed || file->state == FileData::State::kMissing) {
     file->iconPath = QStringLiteral(":/image/file_type/other.png");
     icon_ = QImage(file->iconPath);
@@ -444,7 +445,8 @@ void FileItem::paintEvent(QPaintEvent* event) { MsgItem::paintEvent(event); }
 
 void FileItem::resizeEvent(QResizeEvent* event) {
   MsgItem::resizeEvent(event);
-  RefreshIcon();
+  // A picture's thumbnail is read again only when the icon's size changed.
+  if (File()->iconRect.width() != icon_width_) RefreshIcon();
 }
 
 void FileItem::PaintContent(QPainter* painter) {

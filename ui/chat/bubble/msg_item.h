@@ -219,6 +219,7 @@ class FileItem : public MsgItem {
   QTimer progress_timer_;
   int shown_percent_ = -1;
   QImage icon_;
+  int icon_width_ = -1;  // iconRect's width when icon_ was made
 };
 
 // Makes the bubble for a text (kind 0) or file (kind 1) context, prepared and
