@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "resources/resources.h"
+#include "ui/common/dpi_scale.h"
 
 namespace {
 
@@ -51,6 +52,13 @@ TEST(QssManagerTest, ApplySetsTheSheetOnTheParentOrNothing) {
   ASSERT_TRUE(qss->Apply(":/qss/title_bar.css"));
   EXPECT_TRUE(widget.styleSheet().contains("#678BF1"));
   EXPECT_TRUE(widget.styleSheet().contains("min-width"));
+
+  // A widget's own rules follow the shared sheet, scaled alike.
+  const QString own = "QLabel#own_lb { min-width: 26px; }";
+  EXPECT_FALSE(qss->Apply(":/qss/no_such_sheet.css", own));
+  EXPECT_FALSE(widget.styleSheet().contains("own_lb"));
+  ASSERT_TRUE(qss->Apply(":/qss/title_bar.css", own));
+  EXPECT_TRUE(widget.styleSheet().endsWith(QssManager::ScaleStyleSheet(own, DpiScale())));
 }
 
 TEST(QssManagerTest, RepolishPicksUpAChangedDynamicProperty) {

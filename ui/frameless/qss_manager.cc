@@ -9,12 +9,13 @@
 
 QssManager::QssManager(QWidget* parent) : QObject(parent) {}
 
-bool QssManager::Apply(const QString& path) {
+bool QssManager::Apply(const QString& path, const QString& extra) {
   QWidget* widget = qobject_cast<QWidget*>(parent());
   if (widget == nullptr) return false;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
-  const QString text = QString::fromUtf8(file.readAll());
+  QString text = QString::fromUtf8(file.readAll());
+  if (!extra.isEmpty()) text += QLatin1Char('\n') + extra;
   widget->setStyleSheet(ScaleStyleSheet(text, DpiScale()));
   return true;
 }

@@ -16,7 +16,9 @@ class QssManager : public QObject {
 
   // Loads `path` (":/qss/…"), scales it by DpiScale() and sets it on the
   // parent. False (and nothing applied) when the file cannot be read.
-  bool Apply(const QString& path);
+  // `extra` rules, scaled the same way, follow the file's (a widget that
+  // shares a sheet and adds its own); one sheet is set, once.
+  bool Apply(const QString& path, const QString& extra = QString());
 
   // Every "<digits>px;" multiplied by `scale` (printed with 'g', 6), when
   // scale is above 1; the text unchanged otherwise.

@@ -174,7 +174,6 @@ void BusinessCardWidget::Show(const BusinessCardInfo& card, bool local) {
   for (QLineEdit* edit : {section_le_, position_le_, telephone_le_, email_le_}) {
     edit->setReadOnly(!local);
     edit->setCursorPosition(0);
-    edit->setPlaceholderText(local ? QStringLiteral("未填写") : QString());
   }
   sendTo_btn_->setVisible(!local);
   saveCard_btn_->setVisible(local);

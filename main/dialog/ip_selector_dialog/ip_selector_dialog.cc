@@ -80,9 +80,7 @@ IpSelectorDialog::IpSelectorDialog(const QStringList& addresses, QWidget* parent
   root->addLayout(body);
   root->addStretch(1);
 
-  auto* qss = new QssManager(this);
-  qss->Apply(QStringLiteral(":/qss/title_bar.css"));
-  setStyleSheet(styleSheet() + QssManager::ScaleStyleSheet(QString::fromUtf8(kOwnRules), DpiScale()));
+  (new QssManager(this))->Apply(QStringLiteral(":/qss/title_bar.css"), QString::fromUtf8(kOwnRules));
   setFixedSize(Scaled(360) + 10, Scaled(190) + 10);
 
   connect(ipSelect_cbb_, &QComboBox::currentTextChanged, this,
