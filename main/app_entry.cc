@@ -33,7 +33,7 @@ bool StartSockets() {
 
 }  // namespace
 
-int AppMain(int argc, char** argv) {
+int AppMain(int argc, char** argv, MainWindowMaker maker) {
   const bool elevated = IsProcessElevated();
   const bool relaunched = argc >= 2 && std::strcmp(argv[1], kRelaunchMarker) == 0;
   if (elevated && !relaunched) {
@@ -56,13 +56,13 @@ int AppMain(int argc, char** argv) {
   qRegisterMetaType<BusinessCardInfo>("BusinessCardInfo");
   qRegisterMetaType<std::string>("std::string");
 
-  const int result = RunApplication(argc, argv);
+  const int result = RunApplication(argc, argv, maker);
   (void)sockets_started;  // clean-up is a no-op on Linux
   lock.Release();
   return result;
 }
 
-int RunApplication(int argc, char** argv) {
+int RunApplication(int argc, char** argv, const MainWindowMaker& maker) {
   RU_Doveri::Init(kWebAddress);
   CD->appInfo()->setVersion("1.0.0");
   CD->appInfo()->setBuildDate("2024.11.01");
@@ -77,6 +77,7 @@ int RunApplication(int argc, char** argv) {
     ChatApp app(argc, argv);
     qnres::InitResources();
     qnres::InstallFontFallbacks();
+    if (maker) app.SetMainWindowFactory([&app, &maker] { return maker(&app); });
     if (app.Init()) {
       QApplication::setFont(QFont("MicroSoft YaHei", 9));
       result = app.exec();

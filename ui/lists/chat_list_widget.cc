@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QStyle>
+#include <QVariant>
 
 #include "ui/common/dpi_scale.h"
 #include "ui/common/message_time.h"

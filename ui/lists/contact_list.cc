@@ -87,7 +87,7 @@ ContactList::~ContactList() = default;
 QTreeWidgetItem* ContactList::AddGroupItem(const GroupInfo& group, bool renameMode) {
   auto* item = new QTreeWidgetItem(kGroupItemType);
   item->setData(0, kGroupRole, QVariant::fromValue(group));
-  item->setSizeHint(0, QSize(-1, static_cast<int>(30 * DpiScale())));
+  item->setSizeHint(0, QSize(0, static_cast<int>(30 * DpiScale())));
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled);
   addTopLevelItem(item);
   auto* widget = new ContactListWidget(group, renameMode);
@@ -172,7 +172,7 @@ void ContactList::InsertIntoGroup(QTreeWidgetItem* item, const BusinessCardInfo&
   BusinessCardInfo stored = card;
   stored.online = online ? 1 : 0;
   item->setData(0, kCardRole, QVariant::fromValue(stored));
-  item->setSizeHint(0, QSize(-1, static_cast<int>(40 * DpiScale())));
+  item->setSizeHint(0, QSize(0, static_cast<int>(40 * DpiScale())));
   if (group) {
     // Online contacts lead their group.
     if (online)

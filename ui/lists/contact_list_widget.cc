@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QStyle>
+#include <QVariant>
 #include <QTimer>
 
 #include "ui/common/dpi_scale.h"
