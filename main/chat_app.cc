@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "main/local_identity.h"
 #include "main/placeholder_window.h"
+#include "main/update_client.h"
 #include "media/chat_media_stream_player.h"
 #include "media/chat_video_frame.h"
 #include "media/graphics_window.h"
@@ -116,8 +117,8 @@ bool ChatApp::Init() {
 }
 
 void ChatApp::OnUpdateCheckTimer() {
-  // The update check is built here, on the GUI thread, once the update client
-  // exists; its request runs on the global thread pool.
+  // Built here on the GUI thread; the request itself runs on the thread pool.
+  update_client::CheckVersion();
 }
 
 BusinessCardInfo ChatApp::GetLocalCard() const { return local_card_; }

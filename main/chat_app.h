@@ -126,7 +126,7 @@ class ChatApp : public QApplication,
   void InvokeUpdate(int kind, const RemoteChatPeer& peer, const QString& txt,
                     const QString& fileName);
   void InvokeAlert();
-  // The hook of the delayed update check; filled by the update client.
+  // The delayed update check.
   void OnUpdateCheckTimer();
 
   MainWindowFactory window_factory_;
