@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps deps-test configure clean package
+.PHONY: run test build deps deps-test configure clean package demo
 
 deps:
 	scripts/install-deps.sh build
@@ -23,6 +23,11 @@ run: build
 test: deps-test configure
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The program beside a scripted colleague, each in its own network namespace
+# (root): see it find a peer, chat, and receive a file and a card.
+demo: deps-test build
+	scripts/demo.sh $(BUILD)
 
 # A Debian package of a release build: build-package/qnchat_<version>_<arch>.deb
 package: deps-test
