@@ -2,6 +2,7 @@
 
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <pthread.h>
 #include <netinet/in.h>
 
 #include <algorithm>
@@ -285,6 +286,8 @@ void ChatPeerImpl::Stop() {
 }
 
 void ChatPeerImpl::Run() {
+  // Named so that a look at the process tells the loops apart.
+  pthread_setname_np(pthread_self(), "qnchat-core");
   RefreshTransports();
   loop_->Run();
   ChatMessage exit = messenger_->MakeExit();

@@ -45,6 +45,8 @@ bool ChatTransportTcp::Open() {
   // The receiver closes first, so its port keeps closed connections for a
   // minute; without this a peer started again at once could not listen.
   acceptor_->SetReuseAddress(true);
+  // Accepts go on until the queue is empty; an empty queue must not block.
+  acceptor_->SetNonBlocking(true);
   const std::string address_text = local_.address().ToString();
   if (!acceptor_->Listen(local_)) {
     LogMessage(kLogWarning, "ChatTransportTcp Listen %s:%d failed!", address_text.c_str(),
@@ -93,18 +95,24 @@ void ChatTransportTcp::OnDone(ChatSendConnection* connection) {
 }
 
 void ChatTransportTcp::OnAccept() {
-  if (!acceptor_) return;
-  std::unique_ptr<chat_net::Socket> socket = acceptor_->Accept();
-  if (!socket) return;
-  LogMessage(kLogDebug, "ChatTransportTcp: new connection");
-  if (recv_connections_.size() >= kMaxRecvConnections) {
-    LogMessage(kLogWarning, "ChatTransportTcp: %d connections open, dropping the oldest",
-               static_cast<int>(recv_connections_.size()));
-    CloseRecvConnection(recv_connections_.begin());
-  }
-  auto connection = chat_base::MakeRefCounted<ChatRecvConnection>(std::move(socket), this);
-  if (observer_ && observer_->AddChannel(connection)) {
-    recv_connections_.push_back(connection);
+  // A message drawing answers from many peers brings their connections at
+  // once: take several per event, so the listen queue empties quickly, but
+  // not so many that the oldest are dropped before they could be read.
+  for (int i = 0; i < kMaxAcceptsPerEvent && acceptor_; ++i) {
+    std::unique_ptr<chat_net::Socket> socket = acceptor_->Accept();
+    if (!socket) return;
+    LogMessage(kLogDebug, "ChatTransportTcp: new connection");
+    if (recv_connections_.size() >= kMaxRecvConnections) {
+      LogMessage(kLogWarning, "ChatTransportTcp: %d connections open, dropping the oldest",
+                 static_cast<int>(recv_connections_.size()));
+      CloseRecvConnection(recv_connections_.begin());
+    }
+    auto connection = chat_base::MakeRefCounted<ChatRecvConnection>(std::move(socket), this);
+    if (observer_ && observer_->AddChannel(connection)) {
+      recv_connections_.push_back(connection);
+    }
+    // At the limit, the rest wait in the listen queue until these are read.
+    if (recv_connections_.size() >= kMaxRecvConnections) return;
   }
 }
 

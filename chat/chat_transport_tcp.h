@@ -28,6 +28,8 @@ class ChatTransportTcp : public ChatTransport,
   // Receive connections held at once; a new one beyond this drops the oldest,
   // so that idle connections cannot pin memory or descriptors.
   static constexpr size_t kMaxRecvConnections = 32;
+  // Connections taken from the listen queue per readable event at most.
+  static constexpr int kMaxAcceptsPerEvent = 16;
 
   ChatTransportTcp(const chat_net::SocketAddress& local, ChatTransportObserver* observer);
   // Unregisters and drops every connection; those still writing are cut off.

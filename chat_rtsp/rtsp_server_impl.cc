@@ -1,6 +1,7 @@
 #include "chat_rtsp/rtsp_server_impl.h"
 
 #include <errno.h>
+#include <pthread.h>
 
 #include <utility>
 
@@ -84,7 +85,11 @@ void RtspServerImpl::Stop() {
   Thread::Stop();
 }
 
-void RtspServerImpl::Run() { loop_->Run(); }
+void RtspServerImpl::Run() {
+  // Named so that a look at the process tells the loops apart.
+  pthread_setname_np(pthread_self(), "qnchat-rtsp");
+  loop_->Run();
+}
 
 bool RtspServerImpl::AddStream(const std::string& path, RtspStream* stream) {
   if (stream == nullptr) return false;
