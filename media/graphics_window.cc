@@ -6,9 +6,12 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,9 +21,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
 
 #include "base/log.h"
 
@@ -219,14 +227,99 @@ bool GetPlanes(const chat::ChatVideoFrame& frame, Plane planes[3]) {
   return true;
 }
 
+// What draws pictures into the window. Used only on the window thread.
+class Drawer {
+ public:
+  virtual ~Drawer() = default;
+  virtual bool ready() const = 0;
+  // Takes what it needs of the picture (the caller deletes it afterwards);
+  // false when the picture cannot be used. The drawer keeps showing it until
+  // the next.
+  virtual bool Update(const chat::ChatVideoFrame& frame) = 0;
+  // Black, then the picture (if any) letterboxed into the client area. The
+  // caller syncs with the server afterwards.
+  virtual void Render(int client_width, int client_height) = 0;
+  // Drops everything. With lost set the X connection is gone; nothing may
+  // talk to it any more.
+  virtual void Release(bool lost = false) = 0;
+};
+
+// The picture's rectangle in the client area, in whole pixels: the pixels
+// whose centres lie inside the letterboxed quad the OpenGL path draws.
+struct PixelRect {
+  int x, y, width, height;
+};
+
+PixelRect LetterboxRect(int picture_width, int picture_height, int client_width,
+                        int client_height) {
+  GraphicsWindow::DrawSize size =
+      GraphicsWindow::Letterbox(picture_width, picture_height, client_width, client_height);
+  auto first = [](float from) { return static_cast<int>(std::ceil(from - 0.5f)); };
+  int x0 = first((client_width - size.width) / 2), x1 = first((client_width + size.width) / 2);
+  int y0 = first((client_height - size.height) / 2), y1 = first((client_height + size.height) / 2);
+  x0 = std::max(0, x0), y0 = std::max(0, y0);
+  x1 = std::min(client_width, x1), y1 = std::min(client_height, y1);
+  return PixelRect{x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0)};
+}
+
+// Draws on the processor: FFmpeg's scaler scales the picture to its
+// rectangle in the client area and converts it (limited-range BT.709, exact
+// to a level or so; libyuv's fast converter is 12 levels off in saturated
+// blue) in one pass, into an X image of the client area's size, which goes
+// to the server through shared memory where the server allows it, else in
+// the request stream.
+class CpuPipeline : public Drawer {
+ public:
+  // Largest picture side accepted.
+  static constexpr int kMaxSide = 8192;
+
+  CpuPipeline() = default;
+  ~CpuPipeline() override { Release(); }
+  CpuPipeline(const CpuPipeline&) = delete;
+  CpuPipeline& operator=(const CpuPipeline&) = delete;
+
+  // False (logged) when the window's visual is not 24-bit true colour.
+  bool Initialize(Display* display, Window window);
+  bool ready() const override { return display_ != nullptr; }
+  bool Update(const chat::ChatVideoFrame& frame) override;
+  void Render(int client_width, int client_height) override;
+  void Release(bool lost = false) override;
+  bool shared_memory() const { return use_shm_; }
+
+ private:
+  // An image of the client area's size; false when none could be made.
+  bool EnsureImage(int width, int height);
+  void DestroyImage();
+  void Compose();
+
+  Display* display_ = nullptr;
+  Window window_ = 0;
+  GC gc_ = nullptr;
+  Visual* visual_ = nullptr;
+  int depth_ = 0;
+  bool use_shm_ = false;
+  XImage* image_ = nullptr;
+  XShmSegmentInfo shm_{};
+  bool shm_attached_ = false;
+  bool composed_ = false;  // image_ holds the current picture at its size
+  // The picture, packed I420, kept for redraws at another size.
+  std::vector<uint8_t> picture_;
+  int picture_width_ = 0;
+  int picture_height_ = 0;
+  // Scales and converts the picture into its rectangle; rebuilt when either
+  // size changes.
+  SwsContext* scaler_ = nullptr;
+  int scaler_key_[4] = {0, 0, 0, 0};  // picture width, height, rectangle width, height
+};
+
 }  // namespace
 
 // The EGL surface and context and the GL objects of one window. Used only on
 // the window thread.
-class GraphicsWindow::Pipeline {
+class GraphicsWindow::Pipeline : public Drawer {
  public:
   Pipeline() = default;
-  ~Pipeline() { Release(); }
+  ~Pipeline() override { Release(); }
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
 
@@ -236,18 +329,20 @@ class GraphicsWindow::Pipeline {
   // Creates the surface, the context and the GL objects for the window.
   // False (logged) on failure; the pipeline is then released.
   bool InitializeEGL(Window window);
-  bool ready() const { return context_ != EGL_NO_CONTEXT; }
+  bool ready() const override { return context_ != EGL_NO_CONTEXT; }
+  // GL_RENDERER of the context; "" when there is none.
+  std::string RendererName() const;
 
   // Uploads the picture into the three textures; false (logged) when it
   // cannot be used. The textures keep the picture until the next one.
-  bool UpdateTextures(const chat::ChatVideoFrame& frame);
+  bool Update(const chat::ChatVideoFrame& frame) override;
   // Clears to black, draws the picture (if one was uploaded) letterboxed and
   // presents.
-  void Render(int client_width, int client_height);
+  void Render(int client_width, int client_height) override;
 
   // Drops everything. With lost set the X connection is gone; EGL is not
   // asked to talk to it any more.
-  void Release(bool lost = false);
+  void Release(bool lost = false) override;
 
  private:
   bool CreateProgram();
@@ -467,7 +562,13 @@ bool GraphicsWindow::Pipeline::UploadPlane(int index, const Plane& plane) {
   return true;
 }
 
-bool GraphicsWindow::Pipeline::UpdateTextures(const chat::ChatVideoFrame& frame) {
+std::string GraphicsWindow::Pipeline::RendererName() const {
+  if (!ready()) return "";
+  const GLubyte* name = glGetString(GL_RENDERER);
+  return name ? reinterpret_cast<const char*>(name) : "";
+}
+
+bool GraphicsWindow::Pipeline::Update(const chat::ChatVideoFrame& frame) {
   if (!ready()) return false;
   Plane planes[3];
   if (frame.GetFormat() != chat::ChatVideoFrame::kFormatI420 || !GetPlanes(frame, planes)) {
@@ -552,7 +653,223 @@ void GraphicsWindow::Pipeline::Release(bool lost) {
   have_picture_ = false;
 }
 
-GraphicsWindow::GraphicsWindow() : wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+namespace {
+
+bool CpuPipeline::Initialize(Display* display, Window window) {
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(display, window, &attributes)) return false;
+  Visual* visual = attributes.visual;
+  // libyuv writes 32-bit pixels B, G, R, A in memory: a little-endian
+  // 0xAARRGGBB, which is what a 24-bit true-colour visual takes.
+  if (!visual || visual->c_class != TrueColor || attributes.depth < 24 ||
+      visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 ||
+      visual->blue_mask != 0xFF || ImageByteOrder(display) != LSBFirst) {
+    LogMessage(kLogError, "GraphicsWindow: no 24-bit true-colour visual to draw into (depth %d)",
+               attributes.depth);
+    return false;
+  }
+  display_ = display;
+  window_ = window;
+  visual_ = visual;
+  depth_ = attributes.depth;
+  gc_ = XCreateGC(display, window, 0, nullptr);
+  use_shm_ = XShmQueryExtension(display);
+  return true;
+}
+
+bool CpuPipeline::EnsureImage(int width, int height) {
+  if (image_ && image_->width == width && image_->height == height) return true;
+  DestroyImage();
+  composed_ = false;
+  if (width <= 0 || height <= 0) return false;
+  if (use_shm_) {
+    // The image keeps a pointer to the segment's description: it must be
+    // the member, not a copy.
+    shm_ = XShmSegmentInfo{};
+    shm_.shmid = -1;
+    shm_.shmaddr = reinterpret_cast<char*>(-1);
+    XImage* image = XShmCreateImage(display_, visual_, depth_, ZPixmap, nullptr, &shm_, width,
+                                    height);
+    if (image && image->bits_per_pixel == 32) {
+      shm_.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * height,
+                          IPC_CREAT | 0600);
+      if (shm_.shmid >= 0) {
+        shm_.shmaddr = image->data = static_cast<char*>(shmat(shm_.shmid, nullptr, 0));
+        shm_.readOnly = False;
+        int error = -1;
+        if (shm_.shmaddr != reinterpret_cast<char*>(-1)) {
+          XErrorTrap trap(display_);
+          XShmAttach(display_, &shm_);
+          error = trap.SyncAndCheck();
+        }
+        // Freed once both sides have detached.
+        shmctl(shm_.shmid, IPC_RMID, nullptr);
+        if (error == 0) {
+          image_ = image;
+          shm_attached_ = true;
+          return true;
+        }
+        if (shm_.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm_.shmaddr);
+      }
+    }
+    if (image) {
+      image->data = nullptr;
+      XDestroyImage(image);
+    }
+    // A server on another machine, or in another IPC namespace: the images
+    // go in the request stream from now on.
+    LogMessage(kLogInfo, "GraphicsWindow: no shared memory with the X server, using XPutImage");
+    use_shm_ = false;
+  }
+  const size_t stride = static_cast<size_t>(width) * 4;
+  char* data = static_cast<char*>(malloc(stride * height));
+  if (!data) return false;
+  image_ = XCreateImage(display_, visual_, depth_, ZPixmap, 0, data, width, height, 32,
+                        static_cast<int>(stride));
+  if (!image_) {
+    free(data);
+    return false;
+  }
+  image_->byte_order = LSBFirst;
+  return true;
+}
+
+void CpuPipeline::DestroyImage() {
+  if (!image_) return;
+  if (shm_attached_) {
+    if (display_) XShmDetach(display_, &shm_);
+    shmdt(shm_.shmaddr);
+    shm_attached_ = false;
+    image_->data = nullptr;
+  }
+  XDestroyImage(image_);  // frees the malloc'ed pixels of a plain image
+  image_ = nullptr;
+}
+
+bool CpuPipeline::Update(const chat::ChatVideoFrame& frame) {
+  if (!ready()) return false;
+  Plane planes[3];
+  if (frame.GetFormat() != chat::ChatVideoFrame::kFormatI420 || !GetPlanes(frame, planes)) {
+    return false;
+  }
+  if (planes[0].width > kMaxSide || planes[0].height > kMaxSide) {
+    LogMessage(kLogWarning, "picture %dx%d larger than the window draws (%d)", planes[0].width,
+               planes[0].height, kMaxSide);
+    return false;
+  }
+  const size_t luma = static_cast<size_t>(planes[0].width) * planes[0].height;
+  const size_t chroma = static_cast<size_t>(planes[1].width) * planes[1].height;
+  picture_.resize(luma + 2 * chroma);
+  uint8_t* y = picture_.data();
+  uint8_t* u = y + luma;
+  uint8_t* v = u + chroma;
+  uint8_t* targets[3] = {y, u, v};
+  for (int p = 0; p < 3; ++p) {
+    for (int row = 0; row < planes[p].height; ++row) {
+      memcpy(targets[p] + static_cast<size_t>(row) * planes[p].width,
+             planes[p].data + static_cast<size_t>(row) * planes[p].stride, planes[p].width);
+    }
+  }
+  picture_width_ = planes[0].width;
+  picture_height_ = planes[0].height;
+  composed_ = false;
+  return true;
+}
+
+// Fills a rectangle of a 32-bit image with opaque black.
+void FillBlack(uint8_t* pixels, int stride, int x, int y, int width, int height) {
+  if (width <= 0 || height <= 0) return;
+  for (int row = y; row < y + height; ++row) {
+    uint32_t* line = reinterpret_cast<uint32_t*>(pixels + static_cast<size_t>(row) * stride) + x;
+    std::fill(line, line + width, 0xFF000000u);
+  }
+}
+
+void CpuPipeline::Compose() {
+  const int width = image_->width, height = image_->height;
+  const int stride = image_->bytes_per_line;
+  uint8_t* pixels = reinterpret_cast<uint8_t*>(image_->data);
+  if (picture_.empty()) {
+    FillBlack(pixels, stride, 0, 0, width, height);
+    return;
+  }
+  PixelRect rect = LetterboxRect(picture_width_, picture_height_, width, height);
+  // The bars: whole rows above and below, the sides of the picture's rows.
+  FillBlack(pixels, stride, 0, 0, width, rect.y);
+  FillBlack(pixels, stride, 0, rect.y + rect.height, width, height - rect.y - rect.height);
+  FillBlack(pixels, stride, 0, rect.y, rect.x, rect.height);
+  FillBlack(pixels, stride, rect.x + rect.width, rect.y, width - rect.x - rect.width,
+            rect.height);
+  if (rect.width <= 0 || rect.height <= 0) return;
+
+  const int key[4] = {picture_width_, picture_height_, rect.width, rect.height};
+  if (!scaler_ || !std::equal(key, key + 4, scaler_key_)) {
+    sws_freeContext(scaler_);
+    // Bilinear like the OpenGL path's texture sampling; BGRA in memory is
+    // the visual's 0xAARRGGBB.
+    scaler_ = sws_getContext(picture_width_, picture_height_, AV_PIX_FMT_YUV420P, rect.width,
+                             rect.height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR, nullptr, nullptr,
+                             nullptr);
+    if (!scaler_) {
+      LogMessage(kLogError, "GraphicsWindow: no scaler from %dx%d to %dx%d", picture_width_,
+                 picture_height_, rect.width, rect.height);
+      FillBlack(pixels, stride, rect.x, rect.y, rect.width, rect.height);
+      return;
+    }
+    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+    sws_setColorspaceDetails(scaler_, bt709, 0 /* limited */, bt709, 1 /* full */, 0, 1 << 16,
+                             1 << 16);
+    std::copy(key, key + 4, scaler_key_);
+  }
+  const int chroma_width = (picture_width_ + 1) / 2;
+  const uint8_t* y = picture_.data();
+  const uint8_t* u = y + static_cast<size_t>(picture_width_) * picture_height_;
+  const uint8_t* v = u + static_cast<size_t>(chroma_width) * ((picture_height_ + 1) / 2);
+  const uint8_t* source[4] = {y, u, v, nullptr};
+  const int source_stride[4] = {picture_width_, chroma_width, chroma_width, 0};
+  uint8_t* target[4] = {
+      pixels + static_cast<size_t>(rect.y) * stride + static_cast<size_t>(rect.x) * 4, nullptr,
+      nullptr, nullptr};
+  const int target_stride[4] = {stride, 0, 0, 0};
+  sws_scale(scaler_, source, source_stride, 0, picture_height_, target, target_stride);
+}
+
+void CpuPipeline::Render(int client_width, int client_height) {
+  if (!ready() || !EnsureImage(client_width, client_height)) return;
+  if (!composed_) {
+    Compose();
+    composed_ = true;
+  }
+  if (shm_attached_) {
+    XShmPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, client_width, client_height, False);
+  } else {
+    XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, client_width, client_height);
+  }
+}
+
+void CpuPipeline::Release(bool lost) {
+  if (!display_) return;
+  if (lost) {
+    // Nothing may go to the server: only the local side is undone.
+    display_ = nullptr;
+    gc_ = nullptr;
+  }
+  DestroyImage();
+  if (display_ && gc_) XFreeGC(display_, gc_);
+  display_ = nullptr;
+  gc_ = nullptr;
+  window_ = 0;
+  picture_.clear();
+  picture_.shrink_to_fit();
+  sws_freeContext(scaler_);
+  scaler_ = nullptr;
+  composed_ = false;
+}
+
+}  // namespace
+
+GraphicsWindow::GraphicsWindow(Renderer renderer)
+    : requested_renderer_(renderer), wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 GraphicsWindow::~GraphicsWindow() {
   Stop();
@@ -626,6 +943,11 @@ void GraphicsWindow::Wake() {
   (void)written;  // a full counter still wakes the thread
 }
 
+GraphicsWindow::Renderer GraphicsWindow::GetActiveRenderer() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return active_renderer_;
+}
+
 unsigned long GraphicsWindow::GetWindowId() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return window_id_;
@@ -678,6 +1000,24 @@ void GraphicsWindow::Run() {
 }
 
 namespace {
+
+GraphicsWindow::Renderer ResolveRenderer(GraphicsWindow::Renderer requested) {
+  if (requested != GraphicsWindow::Renderer::kAuto) return requested;
+  const char* value = getenv("QNCHAT_VIDEO_RENDERER");
+  if (!value || !*value || strcmp(value, "auto") == 0) return requested;
+  if (strcmp(value, "opengl") == 0) return GraphicsWindow::Renderer::kOpenGl;
+  if (strcmp(value, "cpu") == 0) return GraphicsWindow::Renderer::kCpu;
+  LogMessage(kLogWarning, "GraphicsWindow: unknown QNCHAT_VIDEO_RENDERER \"%s\" ignored", value);
+  return requested;
+}
+
+// Mesa's software rasterisers (and what other vendors call theirs).
+bool IsSoftwareRenderer(const std::string& name) {
+  return name.find("llvmpipe") != std::string::npos ||
+         name.find("softpipe") != std::string::npos ||
+         name.find("Software") != std::string::npos ||
+         name.find("software") != std::string::npos;
+}
 
 // Set by Xlib, on the window thread, once the connection broke.
 void OnConnectionLost(Display*, void* lost) {
@@ -751,9 +1091,11 @@ void GraphicsWindow::RunWindow() {
   ConnectionLossHandler::Add(display);
   XSetIOErrorExitHandler(display, &OnConnectionLost, &lost);
 
+  const Renderer wanted = ResolveRenderer(requested_renderer_);
   Pipeline pipeline;
+  CpuPipeline cpu;
   XVisualInfo visual{};
-  bool have_egl = pipeline.InitializeDisplay(display, &visual);
+  bool have_egl = wanted != Renderer::kCpu && pipeline.InitializeDisplay(display, &visual);
   int screen = DefaultScreen(display);
   Window root = RootWindow(display, screen);
 
@@ -789,12 +1131,30 @@ void GraphicsWindow::RunWindow() {
       window = 0;
     }
   }
-  bool ready = window && have_egl && pipeline.InitializeEGL(window);
+  Drawer* drawer = nullptr;
+  Renderer active = Renderer::kAuto;
+  if (window && !lost && have_egl && pipeline.InitializeEGL(window)) {
+    std::string name = pipeline.RendererName();
+    if (wanted == Renderer::kAuto && IsSoftwareRenderer(name)) {
+      LogMessage(kLogInfo, "GraphicsWindow: OpenGL ES renderer \"%s\" runs on the processor, "
+                 "drawing without it", name.c_str());
+      pipeline.Release();
+    } else {
+      drawer = &pipeline;
+      active = Renderer::kOpenGl;
+    }
+  }
+  if (window && !lost && !drawer && wanted != Renderer::kOpenGl && cpu.Initialize(display, window)) {
+    LogMessage(kLogInfo, "GraphicsWindow: drawing on the processor");
+    drawer = &cpu;
+    active = Renderer::kCpu;
+  }
   if (!window || lost) pipeline.Release(lost);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     window_id_ = window;
-    init_state_ = ready ? InitState::kReady : InitState::kFailed;
+    active_renderer_ = active;
+    init_state_ = drawer ? InitState::kReady : InitState::kFailed;
     changed_.notify_all();
   }
 
@@ -809,6 +1169,7 @@ void GraphicsWindow::RunWindow() {
                  display_name ? display_name : "");
       logged_loss = true;
       pipeline.Release(true);
+      cpu.Release(true);
       window = 0;
     }
     // Everything Xlib has read or can read without waiting.
@@ -854,7 +1215,7 @@ void GraphicsWindow::RunWindow() {
       visibility = visibility_request_;
       visibility_request_ = VisibilityRequest::kNone;
       // Hidden, the newest picture waits in place; it is drawn once shown.
-      if (new_frame_ && mapped && pipeline.ready()) {
+      if (new_frame_ && mapped && drawer && drawer->ready()) {
         frame = std::move(pending_frame_);
         new_frame_ = false;
       }
@@ -865,12 +1226,12 @@ void GraphicsWindow::RunWindow() {
       XWithdrawWindow(display, window, screen);
     }
     if (frame) {
-      if (pipeline.UpdateTextures(*frame)) dirty = new_picture = true;
+      if (drawer->Update(*frame)) dirty = new_picture = true;
       frame.reset();
     }
-    if (dirty && mapped && pipeline.ready()) {
+    if (dirty && mapped && drawer && drawer->ready()) {
       dirty = false;
-      pipeline.Render(client_width, client_height);
+      drawer->Render(client_width, client_height);
       // The count moves once the server has the picture.
       XSync(display, False);
       if (!lost) {
@@ -897,6 +1258,7 @@ void GraphicsWindow::RunWindow() {
 
   if (!lost) {
     pipeline.Release();
+    cpu.Release();
     if (window) XDestroyWindow(display, window);
     if (colormap) XFreeColormap(display, colormap);
   }

@@ -18,10 +18,18 @@
 // toolkit opens its display. Create calls it as well, which is enough for
 // programs (tests, tools) that open no other display before it.
 //
+// Two ways to draw. Where OpenGL ES runs on a graphics processor the picture
+// is drawn by EGL + GLES2 (three textures, a shader converting the colours).
+// Where the only OpenGL is a software renderer (Mesa's llvmpipe/softpipe, as
+// under Xvfb), the thread itself scales and converts the picture straight to
+// the window's size and puts it through the X server (shared memory when the
+// server offers it); that costs a fraction of the software renderer's time.
+// Both give the same picture: limited-range BT.709 colours, letterboxed with
+// black bars. Without EGL the window also draws on the processor.
+//
 // Without a display the window is inert (Create returns false, the rest does
-// nothing); without EGL or OpenGL ES it still appears but stays black. Both
-// are logged; neither stops the program. A display that goes away later ends
-// drawing the same way.
+// nothing). Failures are logged; none stops the program. A display that goes
+// away later ends drawing the same way.
 #pragma once
 
 #include <condition_variable>
@@ -34,13 +42,20 @@
 
 class GraphicsWindow : public chat_base::Thread {
  public:
+  // How the window draws. kAuto: OpenGL ES unless EGL is missing or reports a
+  // software renderer, then the processor; the environment variable
+  // QNCHAT_VIDEO_RENDERER ("opengl", "cpu" or "auto") overrides kAuto. The
+  // other two force their path (tests and benchmarks run both); a forced
+  // OpenGL ES path that cannot start leaves the window black.
+  enum class Renderer { kAuto, kOpenGl, kCpu };
+
   // Client area, in pixels, and its position on the screen.
   static constexpr int kInitialX = 200;
   static constexpr int kInitialY = 200;
   static constexpr int kInitialWidth = 1280;
   static constexpr int kInitialHeight = 720;
 
-  GraphicsWindow();
+  explicit GraphicsWindow(Renderer renderer = Renderer::kAuto);
   // Stops the thread: closes the window, its pipeline and its connection and
   // deletes the pending picture.
   ~GraphicsWindow() override;
@@ -49,8 +64,8 @@ class GraphicsWindow : public chat_base::Thread {
 
   // Starts the window thread and waits until it has created the (hidden)
   // window and its drawing pipeline. False, after a log line, when there is
-  // no display ($DISPLAY), when EGL or OpenGL ES cannot be set up, or when
-  // the thread could not start; the program goes on without pictures. Called
+  // no display ($DISPLAY), when no way to draw could be set up, or when the
+  // thread could not start; the program goes on without pictures. Called
   // once, by the owner. (Thread::Start alone starts the same thread without
   // waiting.)
   bool Create();
@@ -73,6 +88,10 @@ class GraphicsWindow : public chat_base::Thread {
   void Stop() override;
 
   void Run() override;
+
+  // The path that draws once Create returned true (kOpenGl or kCpu); kAuto
+  // while none does.
+  Renderer GetActiveRenderer() const;
 
   // The X window (0 while none exists), so tests and the benchmark can read
   // the picture back through the X server.
@@ -99,7 +118,7 @@ class GraphicsWindow : public chat_base::Thread {
                             int client_height);
 
  private:
-  class Pipeline;
+  class Pipeline;  // OpenGL ES
   enum class InitState { kPending, kReady, kFailed };
   enum class VisibilityRequest { kNone, kShow, kHide };
 
@@ -109,6 +128,7 @@ class GraphicsWindow : public chat_base::Thread {
   // quit, closes everything. Runs on the window thread.
   void RunWindow();
 
+  const Renderer requested_renderer_;
   const int wake_fd_;  // eventfd; -1 when none could be made
 
   mutable std::mutex mutex_;  // guards everything below
@@ -119,6 +139,7 @@ class GraphicsWindow : public chat_base::Thread {
   VisibilityRequest visibility_request_ = VisibilityRequest::kNone;  // the latest wins
   InitState init_state_ = InitState::kPending;
   unsigned long window_id_ = 0;
+  Renderer active_renderer_ = Renderer::kAuto;
   uint64_t draw_count_ = 0;
   uint64_t picture_count_ = 0;
 };

@@ -156,7 +156,7 @@ class Readback {
     return true;
   }
   // For looking at: a PPM in $QNCHAT_GRAB_DIR, when set.
-  void Save(const char* name) const {
+  void Save(const std::string& name) const {
     const char* dir = getenv("QNCHAT_GRAB_DIR");
     if (!dir) return;
     FILE* file = fopen((std::string(dir) + "/" + name + ".ppm").c_str(), "wb");
@@ -193,10 +193,12 @@ const int kWaitMs = 10000;
 
 // A private X server, $DISPLAY pointing at it, and a connection of the test's
 // own for looking at the window from outside.
-class GraphicsWindowTest : public ::testing::Test {
+class XvfbWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(xvfb_.ok());
+    // The cases choose the way of drawing themselves.
+    unsetenv("QNCHAT_VIDEO_RENDERER");
     if (const char* old = getenv("DISPLAY")) old_display_ = old;
     setenv("DISPLAY", xvfb_.display().c_str(), 1);
     display_ = XOpenDisplay(xvfb_.display().c_str());
@@ -211,14 +213,10 @@ class GraphicsWindowTest : public ::testing::Test {
     }
   }
 
-  // Creates the window and follows its structure events.
-  Window CreateWindow(GraphicsWindow* window) {
-    EXPECT_TRUE(window->Create());
-    Window id = window->GetWindowId();
-    EXPECT_NE(id, 0u);
+  // Follows the window's structure events.
+  void Watch(Window id) {
     if (id) XSelectInput(display_, id, StructureNotifyMask);
     XSync(display_, False);
-    return id;
   }
 
   // Waits for an event of the type on the window, up to kWaitMs.
@@ -262,6 +260,33 @@ class GraphicsWindowTest : public ::testing::Test {
   Display* display_ = nullptr;
 };
 
+// Every case runs on both ways of drawing, each forced.
+class GraphicsWindowTest : public XvfbWindowTest,
+                           public ::testing::WithParamInterface<GraphicsWindow::Renderer> {
+ protected:
+  // Creates the window on the path under test and follows its events.
+  Window CreateWindow(GraphicsWindow* window) {
+    EXPECT_TRUE(window->Create());
+    EXPECT_EQ(window->GetActiveRenderer(), GetParam());
+    Window id = window->GetWindowId();
+    EXPECT_NE(id, 0u);
+    Watch(id);
+    return id;
+  }
+
+  // A name for a grab, with the way of drawing.
+  static std::string Name(const char* what) {
+    return std::string(what) + (GetParam() == GraphicsWindow::Renderer::kCpu ? "_cpu" : "_opengl");
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, GraphicsWindowTest,
+                         ::testing::Values(GraphicsWindow::Renderer::kOpenGl,
+                                           GraphicsWindow::Renderer::kCpu),
+                         [](const ::testing::TestParamInfo<GraphicsWindow::Renderer>& info) {
+                           return info.param == GraphicsWindow::Renderer::kCpu ? "Cpu" : "OpenGl";
+                         });
+
 TEST(GraphicsWindowLetterboxTest, KeepsTheAspectRatioFillingWidthOrHeight) {
   auto size = GraphicsWindow::Letterbox(1920, 1080, 1280, 720);
   EXPECT_FLOAT_EQ(size.width, 1280);
@@ -283,8 +308,8 @@ TEST(GraphicsWindowLetterboxTest, KeepsTheAspectRatioFillingWidthOrHeight) {
   EXPECT_EQ(size.height, 0);
 }
 
-TEST_F(GraphicsWindowTest, TopLevelWindowWithItsClassTitleAndSizeHiddenUntilShown) {
-  GraphicsWindow window;
+TEST_P(GraphicsWindowTest, TopLevelWindowWithItsClassTitleAndSizeHiddenUntilShown) {
+  GraphicsWindow window(GetParam());
   Window id = CreateWindow(&window);
   ASSERT_NE(id, 0u);
   EXPECT_EQ(MapState(id), IsUnmapped);
@@ -372,8 +397,8 @@ TEST_F(GraphicsWindowTest, TopLevelWindowWithItsClassTitleAndSizeHiddenUntilShow
   EXPECT_EQ(window.GetWindowId(), id);
 }
 
-TEST_F(GraphicsWindowTest, BlackBeforeTheFirstPictureAndNoRedrawWhileNothingChanges) {
-  GraphicsWindow window;
+TEST_P(GraphicsWindowTest, BlackBeforeTheFirstPictureAndNoRedrawWhileNothingChanges) {
+  GraphicsWindow window(GetParam());
   Window id = CreateWindow(&window);
   ASSERT_NE(id, 0u);
   uint64_t drawn = ShowAndWaitForDraw(&window);
@@ -388,8 +413,8 @@ TEST_F(GraphicsWindowTest, BlackBeforeTheFirstPictureAndNoRedrawWhileNothingChan
   EXPECT_EQ(window.GetDrawCount(), drawn);
 }
 
-TEST_F(GraphicsWindowTest, LetterboxesIntoTheClientAreaThroughTheServer) {
-  GraphicsWindow window;
+TEST_P(GraphicsWindowTest, LetterboxesIntoTheClientAreaThroughTheServer) {
+  GraphicsWindow window(GetParam());
   Window id = CreateWindow(&window);
   ASSERT_NE(id, 0u);
   ShowAndWaitForDraw(&window);
@@ -401,7 +426,7 @@ TEST_F(GraphicsWindowTest, LetterboxesIntoTheClientAreaThroughTheServer) {
   {
     Readback shot(display_, id);
     ASSERT_TRUE(shot.ok());
-    shot.Save("letterbox_1280x720");
+    shot.Save(Name("letterbox_1280x720"));
     // Fills the area: no bars at all.
     EXPECT_TRUE(Near(shot.At(0, 0), kRed, kTolerance));
     EXPECT_TRUE(Near(shot.At(1279, 0), kGreen, kTolerance));
@@ -417,7 +442,7 @@ TEST_F(GraphicsWindowTest, LetterboxesIntoTheClientAreaThroughTheServer) {
   ASSERT_GT(window.WaitForDrawCount(before, kWaitMs), before);
   Readback shot(display_, id);
   ASSERT_TRUE(shot.ok());
-  shot.Save("letterbox_1000x1000");
+  shot.Save(Name("letterbox_1000x1000"));
   ASSERT_EQ(shot.width(), 1000);
   ASSERT_EQ(shot.height(), 1000);
   // 1000 x 562.5 in the middle: picture rows 218.75 to 781.25.
@@ -429,8 +454,8 @@ TEST_F(GraphicsWindowTest, LetterboxesIntoTheClientAreaThroughTheServer) {
   EXPECT_TRUE(Near(shot.At(999, 779), kWhite, kTolerance));
 }
 
-TEST_F(GraphicsWindowTest, OddSizedPictureWithPaddedRowsShowsUnskewed) {
-  GraphicsWindow window;
+TEST_P(GraphicsWindowTest, OddSizedPictureWithPaddedRowsShowsUnskewed) {
+  GraphicsWindow window(GetParam());
   Window id = CreateWindow(&window);
   ASSERT_NE(id, 0u);
   ShowAndWaitForDraw(&window);
@@ -442,7 +467,7 @@ TEST_F(GraphicsWindowTest, OddSizedPictureWithPaddedRowsShowsUnskewed) {
   ShowFrame(&window, std::move(frame));
   Readback shot(display_, id);
   ASSERT_TRUE(shot.ok());
-  shot.Save("odd_641x359");
+  shot.Save(Name("odd_641x359"));
   // 1280 x 716.9: rows 1.56 to 718.44.
   EXPECT_TRUE(shot.RowIsBlack(0));
   EXPECT_TRUE(shot.RowIsBlack(719));
@@ -456,8 +481,8 @@ TEST_F(GraphicsWindowTest, OddSizedPictureWithPaddedRowsShowsUnskewed) {
   }
 }
 
-TEST_F(GraphicsWindowTest, OnlyTheNewestPictureIsKeptAndShown) {
-  GraphicsWindow window;
+TEST_P(GraphicsWindowTest, OnlyTheNewestPictureIsKeptAndShown) {
+  GraphicsWindow window(GetParam());
   Window id = CreateWindow(&window);
   ASSERT_NE(id, 0u);
   ShowAndWaitForDraw(&window);
@@ -487,8 +512,8 @@ TEST_F(GraphicsWindowTest, OnlyTheNewestPictureIsKeptAndShown) {
   EXPECT_EQ(window.GetPictureCount(), pictures + 1);
 }
 
-TEST_F(GraphicsWindowTest, LimitedRangeColoursComeOutAsTheyWentIn) {
-  GraphicsWindow window;
+TEST_P(GraphicsWindowTest, LimitedRangeColoursComeOutAsTheyWentIn) {
+  GraphicsWindow window(GetParam());
   Window id = CreateWindow(&window);
   ASSERT_NE(id, 0u);
   ShowAndWaitForDraw(&window);
@@ -499,7 +524,7 @@ TEST_F(GraphicsWindowTest, LimitedRangeColoursComeOutAsTheyWentIn) {
             }));
   Readback shot(display_, id);
   ASSERT_TRUE(shot.ok());
-  shot.Save("colour_patches");
+  shot.Save(Name("colour_patches"));
   const char* names[6] = {"black", "white", "red", "green", "blue", "grey"};
   for (int i = 0; i < 6; ++i) {
     int x = (i % 3) * 427 + 213, y = (i / 3) * 360 + 180;
@@ -553,17 +578,19 @@ TEST(GraphicsWindowFailureTest, NoDisplayLeavesAnInertWindow) {
   if (!old.empty()) setenv("DISPLAY", old.c_str(), 1);
 }
 
-// Without EGL the window still comes up, black. The EGL library reads its
-// vendor list once per process, so the check runs in a fresh copy of this
+// Without EGL a forced OpenGL ES window still comes up, black; the automatic
+// choice logs the failure and draws on the processor. The EGL library reads
+// its vendor list once per process, so the check runs in a fresh copy of this
 // program with no vendor to load.
-TEST_F(GraphicsWindowTest, NoEglLeavesABlackWindow) {
+TEST_F(XvfbWindowTest, NoEglLeavesABlackWindowOrDrawsOnTheProcessor) {
   const char* kNoVendor = "__EGL_VENDOR_LIBRARY_FILENAMES";
   if (!getenv(kNoVendor)) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
       setenv(kNoVendor, "/nonexistent/egl_vendor.json", 1);
-      std::string filter = "--gtest_filter=GraphicsWindowTest.NoEglLeavesABlackWindow";
+      std::string filter =
+          "--gtest_filter=XvfbWindowTest.NoEglLeavesABlackWindowOrDrawsOnTheProcessor";
       execl("/proc/self/exe", "graphics_window_test", filter.c_str(), nullptr);
       _exit(127);
     }
@@ -573,20 +600,45 @@ TEST_F(GraphicsWindowTest, NoEglLeavesABlackWindow) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     return;
   }
+  {
+    LogCapture log;
+    GraphicsWindow window(GraphicsWindow::Renderer::kOpenGl);
+    EXPECT_FALSE(window.Create());
+    EXPECT_TRUE(log.HasPrefix("eglGetDisplay Failed!") || log.HasPrefix("eglInitialize Failed!"));
+    EXPECT_EQ(window.GetActiveRenderer(), GraphicsWindow::Renderer::kAuto);
+    Window id = window.GetWindowId();
+    ASSERT_NE(id, 0u);
+    Watch(id);
+    window.Show();
+    ASSERT_TRUE(WaitForEvent(id, MapNotify));
+    window.SetFrame(SolidFrame(64, 36, kRed));
+    Readback shot(display_, id);
+    ASSERT_TRUE(shot.ok());
+    EXPECT_TRUE(shot.RowIsBlack(360));
+  }
   LogCapture log;
   GraphicsWindow window;
-  EXPECT_FALSE(window.Create());
+  ASSERT_TRUE(window.Create());
   EXPECT_TRUE(log.HasPrefix("eglGetDisplay Failed!") || log.HasPrefix("eglInitialize Failed!"));
+  EXPECT_EQ(window.GetActiveRenderer(), GraphicsWindow::Renderer::kCpu);
   Window id = window.GetWindowId();
   ASSERT_NE(id, 0u);
-  XSelectInput(display_, id, StructureNotifyMask);
-  XSync(display_, False);
-  window.Show();
-  ASSERT_TRUE(WaitForEvent(id, MapNotify));
-  window.SetFrame(SolidFrame(64, 36, kRed));
+  Watch(id);
+  ShowAndWaitForDraw(&window);
+  ShowFrame(&window, SolidFrame(64, 36, kRed));
   Readback shot(display_, id);
   ASSERT_TRUE(shot.ok());
-  EXPECT_TRUE(shot.RowIsBlack(360));
+  EXPECT_TRUE(Near(shot.At(640, 360), kRed, kTolerance));
+}
+
+// Under Xvfb the only OpenGL ES is Mesa's software renderer: left to choose,
+// the window draws on the processor and says why.
+TEST_F(XvfbWindowTest, SoftwareOpenGlIsPassedOverForTheProcessor) {
+  LogCapture log;
+  GraphicsWindow window;
+  ASSERT_TRUE(window.Create());
+  EXPECT_EQ(window.GetActiveRenderer(), GraphicsWindow::Renderer::kCpu);
+  EXPECT_TRUE(log.HasPrefix("GraphicsWindow: OpenGL ES renderer \""));
 }
 
 }  // namespace
