@@ -3,7 +3,10 @@
 // sender until its OnSendMessageCompleted, the time until the receiver shows
 // it (OnRecvText), and the time from a peer's start until each side reports
 // the other (OnPeerEntry). Times are taken from the moments the JSON lines
-// reach this program, so both peers' events are on one clock.
+// reach this program, so both peers' events are on one clock. A joiner's
+// first ENTRY leaves as its core starts, which can be before its "Started"
+// line reaches this program: discovery times near zero may come out a few
+// milliseconds negative. Times are whole milliseconds (the lines' clock).
 //
 // Printed beside each figure:
 //  - the target for this build (texts leave the moment they are queued,
