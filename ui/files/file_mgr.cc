@@ -1,6 +1,9 @@
 #include "ui/files/file_mgr.h"
 
 #include <QDir>
+#include <QFile>
+#include <QMetaObject>
+#include <algorithm>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -9,6 +12,7 @@
 
 #include "base/settings.h"
 #include "store/chat_database.h"
+#include "ui/files/file_type.h"
 
 namespace {
 
@@ -134,4 +138,105 @@ QString FileMgr::UniqueFileName(const QString& name) {
   }
   handed_out_.insert(dir + QLatin1Char('/') + candidate);
   return candidate;
+}
+
+bool FileMgr::IsWritableDir(const QString& dir) {
+  if (dir.isEmpty() || !QFileInfo(dir).isDir()) return false;
+  QFile probe(dir + QStringLiteral("/QNChatTestWrite.txt"));
+  if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return false;
+  probe.close();
+  probe.remove();
+  return true;
+}
+
+QString FileMgr::SizeText(qint64 bytes) { return FileSizeText(bytes); }
+
+int FileMgr::FileType(const QString& suffix) { return FileTypeOfSuffix(suffix); }
+
+QString FileMgr::TypeIcon(int type) { return FileTypeIcon(type); }
+
+void FileMgr::AddFileRecord(const FileMgrRecord& given) {
+  FileMgrRecord record = given;
+  record.fileType = FileTypeOfSuffix(record.file.suffix());
+  const QString path = record.file.absoluteFilePath();
+  {
+    QMutexLocker lock(&records_mutex_);
+    records_.insert(path, record);
+  }
+  emit Sig_RecordsChanged();
+  // The store belongs to the GUI thread; a download worker's record is
+  // written there.
+  QMetaObject::invokeMethod(this, [this, record, path] {
+    if (database_)
+      database_->SaveFileRecord(path, record.senderUuid, record.sendDate, record.chatUuid);
+  });
+}
+
+void FileMgr::Reload() {
+  QMap<QString, FileMgrRecord> loaded;
+  if (database_) {
+    for (const FileRecord& row : database_->LoadFileRecords()) {
+      FileMgrRecord record;
+      record.file = QFileInfo(row.fileAbsUrl);
+      record.senderName = row.senderRemark.isEmpty() ? row.senderName : row.senderRemark;
+      record.senderUuid = row.senderRefUuid;
+      record.sendDate = row.sendDate;
+      record.fileType = FileTypeOfSuffix(record.file.suffix());
+      record.chatUuid = row.chatRefUuid;
+      record.chatName = row.chatName;
+      loaded.insert(record.file.absoluteFilePath(), record);
+    }
+  }
+  {
+    QMutexLocker lock(&records_mutex_);
+    records_.swap(loaded);
+  }
+  emit Sig_RecordsChanged();
+}
+
+QList<FileMgrRecord> FileMgr::Filtered(
+    const std::function<bool(const FileMgrRecord&)>& keep) const {
+  QList<FileMgrRecord> out;
+  {
+    QMutexLocker lock(&records_mutex_);
+    for (const FileMgrRecord& record : records_) {
+      if (keep(record)) out.append(record);
+    }
+  }
+  // Newest first; the same second by path, so the order is stable.
+  std::sort(out.begin(), out.end(), [](const FileMgrRecord& a, const FileMgrRecord& b) {
+    if (a.sendDate != b.sendDate) return a.sendDate > b.sendDate;
+    return a.file.absoluteFilePath() < b.file.absoluteFilePath();
+  });
+  return out;
+}
+
+QList<FileMgrRecord> FileMgr::AllRecords() const {
+  return Filtered([](const FileMgrRecord&) { return true; });
+}
+
+QList<FileMgrRecord> FileMgr::RecordsBySender(const QString& uuid) const {
+  return Filtered([&uuid](const FileMgrRecord& record) { return record.senderUuid == uuid; });
+}
+
+QList<FileMgrRecord> FileMgr::RecordsByType(int type) const {
+  if (type < 0 || type > 8) return {};
+  return Filtered([type](const FileMgrRecord& record) { return record.fileType == type; });
+}
+
+QList<FileMgrRecord> FileMgr::SearchRecords(const QString& text) const {
+  return Filtered([&text](const FileMgrRecord& record) {
+    return record.file.fileName().contains(text, Qt::CaseInsensitive);
+  });
+}
+
+bool FileMgr::DeleteFileRecord(const QString& absolutePath) {
+  bool ok = true;
+  if (database_) ok = database_->DeleteFileRecord(absolutePath);
+  {
+    QMutexLocker lock(&records_mutex_);
+    records_.remove(absolutePath);
+  }
+  emit Sig_RecordsChanged();
+  return ok;
 }

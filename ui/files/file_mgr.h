@@ -7,10 +7,16 @@
 // names.
 #pragma once
 
+#include <QFileInfo>
+#include <QList>
+#include <QMap>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <functional>
+
+class ChatDatabase;
 
 // Longest file name SafeFileNameComponent returns, in UTF-8 bytes. Below the
 // file system's 255 so that UniqueFileName can still add "(n)".
@@ -23,6 +29,17 @@ constexpr int kMaxSafeFileNameBytes = 200;
 // bytes of valid UTF-8 (a long name loses the end of its stem and keeps a
 // short suffix). When nothing is left the name is "file".
 QString SafeFileNameComponent(const QString& offered);
+
+// One transferred file as the file manager lists it.
+struct FileMgrRecord {
+  QFileInfo file;        // the absolute local path
+  QString senderName;    // the sender's remark when set, else the nick name
+  QString senderUuid;
+  QString sendDate;      // "yyyy-MM-dd hh:mm:ss"
+  int fileType = 8;      // FileTypeOfSuffix of the file's suffix
+  QString chatUuid;      // the conversation's contact
+  QString chatName;      // that contact's remark when set, else the nick name
+};
 
 class FileMgr : public QObject {
   Q_OBJECT
@@ -47,7 +64,41 @@ class FileMgr : public QObject {
   // QIODevice::NewOnly, since another program may take the name meanwhile.
   QString UniqueFileName(const QString& name);
 
+  // False for an empty path or a missing directory; otherwise whether a file
+  // can be created (and is removed again) there.
+  static bool IsWritableDir(const QString& dir);
+  static QString SizeText(qint64 bytes);
+  static int FileType(const QString& suffix);
+  static QString TypeIcon(int type);
+
+  // The store the records come from; not owned, outlives the manager, used on
+  // this object's (the GUI) thread only. Null leaves the records empty.
+  void SetDatabase(ChatDatabase* database) { database_ = database; }
+
+  // Records a transferred file: the map at once (any thread), the store on
+  // this object's thread. A second record of the same path replaces the first.
+  void AddFileRecord(const FileMgrRecord& record);
+  // Reads the records again from the store. GUI thread.
+  void Reload();
+  // Newest first. Any thread.
+  QList<FileMgrRecord> AllRecords() const;
+  QList<FileMgrRecord> RecordsBySender(const QString& uuid) const;
+  // Nothing for a type outside 0-8.
+  QList<FileMgrRecord> RecordsByType(int type) const;
+  // Records whose file name contains text, ignoring case.
+  QList<FileMgrRecord> SearchRecords(const QString& text) const;
+  // Forgets the record of path in the map and the store; the file stays. GUI
+  // thread.
+  bool DeleteFileRecord(const QString& absolutePath);
+
+ signals:
+  // The record list changed (added, deleted or reloaded). Emitted on the
+  // thread that changed it.
+  void Sig_RecordsChanged();
+
  private:
+  QList<FileMgrRecord> Filtered(const std::function<bool(const FileMgrRecord&)>& keep) const;
+
   bool IsTaken(const QString& dir, const QString& fileName) const;
 
   const QString fixed_save_directory_;
@@ -56,4 +107,9 @@ class FileMgr : public QObject {
   // begun: two offers of the same name before either arrives must not share
   // a file. Guarded by mutex_.
   QSet<QString> handed_out_;
+
+  ChatDatabase* database_ = nullptr;
+  mutable QMutex records_mutex_;
+  // Keyed by absolute path. Guarded by records_mutex_.
+  QMap<QString, FileMgrRecord> records_;
 };
