@@ -61,6 +61,11 @@ class FileStream : public Stream {
 
   bool IsOpen() const { return file_ != nullptr; }
   int64_t GetFileSize() const { return size_; }
+  // The open file's descriptor (-1 when closed) and the offset of the next
+  // byte, for a sender that lets the kernel copy the file (sendfile) and
+  // then consumes what went out with Read(nullptr, count).
+  int GetDescriptor() const { return file_ ? fileno(file_) : -1; }
+  int64_t GetPosition() const { return position_; }
 
   int64_t Remaining() override;
   int Read(void* destination, int length) override;

@@ -1,8 +1,12 @@
 #include "chat_http/http_connection.h"
 
 #include <linux/sockios.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +20,34 @@ namespace {
 
 // A failed call that only means "not now" on a non-blocking socket.
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+// sendfile has no MSG_NOSIGNAL: a client that went away would raise SIGPIPE,
+// whose default ends the process. The signal is blocked around the call and
+// the one the call raised is taken back before the mask is restored.
+ssize_t SendFileQuietly(int socket, int file, off_t* offset, size_t count) {
+  sigset_t pipe_set, old_mask;
+  sigemptyset(&pipe_set);
+  sigaddset(&pipe_set, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_set, &old_mask);
+  ssize_t sent;
+  do {
+    sent = sendfile(socket, file, offset, count);
+  } while (sent < 0 && errno == EINTR);
+  const int error = errno;
+  if (sent < 0 && error == EPIPE && !sigismember(&old_mask, SIGPIPE)) {
+    const timespec no_wait{};
+    sigtimedwait(&pipe_set, nullptr, &no_wait);
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  errno = error;
+  return sent;
+}
+
+// Errors of the socket rather than of the file: the read side notices a
+// dead client, so the send is only retried on the next writable event.
+bool SocketError(int error) {
+  return WouldBlock(error) || error == EPIPE || error == ECONNRESET || error == ENOTCONN;
+}
 
 }  // namespace
 
@@ -127,12 +159,21 @@ void HttpConnection::Respond() {
     response.AddHeader("Content-Type", "text/plain");
     response.AddHeader("Content-Length", "0");
   }
+  // A file body is handed to the kernel after the head instead of being
+  // copied through this process.
+  if (auto* file = dynamic_cast<chat_base::FileStream*>(response.body.get())) {
+    if (file->GetDescriptor() >= 0) {
+      file_body_.reset(file);
+      response.body.release();
+    }
+  }
   response_ = SerializeResponse(response);
   tcp_->SetWantWrite(true);
 }
 
 void HttpConnection::OnWritable(int) {
   chat_base::RefPtr<HttpConnection> keep(this);
+  int budget = kWriteChunk;
   if (response_) {
     const int64_t remaining = response_->Remaining();
     if (remaining != 0) {
@@ -147,14 +188,32 @@ void HttpConnection::OnWritable(int) {
         last_progress_ms_ = chat_net::NowMs();
         response_->Read(nullptr, sent);
         if (sent < remaining) return;
+        budget -= sent;
+      } else {
+        file_body_.reset();  // the head itself ended early
       }
+    }
+  }
+  if (file_body_ && file_body_->Remaining() > 0) {
+    if (budget <= 0) return;
+    off_t offset = file_body_->GetPosition();
+    const size_t count =
+        static_cast<size_t>(std::min<int64_t>(budget, file_body_->Remaining()));
+    const ssize_t sent = SendFileQuietly(tcp_->GetFd(), file_body_->GetDescriptor(), &offset, count);
+    if (sent < 0 && SocketError(errno)) return;
+    // sent == 0: the file ended before its measured size (it shrank); a
+    // failed read of the file ends the response the same way.
+    if (sent > 0) {
+      last_progress_ms_ = chat_net::NowMs();
+      file_body_->Read(nullptr, static_cast<int>(sent));
+      if (file_body_->Remaining() > 0) return;
     }
   }
   Finish();
 }
 
 void HttpConnection::CheckProgress(uint64_t now_ms) {
-  if (!response_ || !tcp_ || tcp_->GetFd() < 0) return;
+  if ((!response_ && !file_body_) || !tcp_ || tcp_->GetFd() < 0) return;
   int queued = 0;
   if (ioctl(tcp_->GetFd(), SIOCOUTQ, &queued) != 0) return;
   if (queued != last_queued_) {
@@ -172,6 +231,7 @@ void HttpConnection::OnError(int) {
 void HttpConnection::Finish() {
   tcp_->SetWantWrite(false);
   response_.reset();
+  file_body_.reset();
   if (observer_) observer_->OnClose(this);
 }
 

@@ -1,5 +1,6 @@
 // One accepted HTTP connection: parses one request, asks the server for the
-// response and streams it to the socket as the socket becomes writable.
+// response and streams it to the socket as the socket becomes writable; a
+// body that is a file goes from the page cache to the socket with sendfile.
 // Owns its TcpConnection, parser state, pending input, request and response
 // stream. Lives on the server thread; only the server calls it.
 #pragma once
@@ -38,6 +39,8 @@ class HttpConnectionObserver {
 class HttpConnection : public chat_base::CountObject, public chat_net::TcpConnectionObserver {
  public:
   static constexpr int kReadScratch = 1024;
+  // At most this much leaves per writable event, so that one fast client
+  // does not hold the loop while the others wait.
   static constexpr int kWriteChunk = 40960;
 
   // Takes over an accepted socket and switches it to non-blocking mode, so a
@@ -78,7 +81,8 @@ class HttpConnection : public chat_base::CountObject, public chat_net::TcpConnec
   http_parser_settings settings_;
   chat_base::SegmentBuffer pending_;  // received, not consumed by the parser
   std::unique_ptr<HttpRequest> request_;
-  std::unique_ptr<chat_base::Stream> response_;
+  std::unique_ptr<chat_base::Stream> response_;  // the head, and a body that is not a file
+  std::unique_ptr<chat_base::FileStream> file_body_;  // sent after response_ with sendfile
   std::unique_ptr<uint8_t[]> chunk_;  // write scratch, allocated on first write
   uint64_t last_progress_ms_;
   int last_queued_ = -1;  // unsent bytes in the socket at the last check

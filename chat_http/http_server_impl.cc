@@ -70,30 +70,34 @@ void HttpServerImpl::Stop() {
 void HttpServerImpl::Run() { loop_->Run(); }
 
 void HttpServerImpl::OnAccept() {
-  errno = 0;
-  std::unique_ptr<chat_net::Socket> socket = acceptor_->Accept();
-  if (!socket) {
-    const int error = errno;
-    // Nothing waiting after all, or a client that gave up before we took it.
-    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNABORTED ||
-        error == EPROTO)
+  // Take every connection that is queued: one per wake-up would leave a
+  // burst of clients waiting in the backlog (and past its end, dropped).
+  while (accept_retry_timer_ == nullptr) {
+    errno = 0;
+    std::unique_ptr<chat_net::Socket> socket = acceptor_->Accept();
+    if (!socket) {
+      const int error = errno;
+      // A client that gave up before we took it: the next may be there.
+      if (error == ECONNABORTED || error == EPROTO || error == EINTR) continue;
+      // The queue is empty.
+      if (error == EAGAIN || error == EWOULDBLOCK) return;
+      // Out of descriptors or memory: the pending connection stays queued and
+      // the listening socket stays readable, so retrying at once would spin.
+      if (!accept_failing_)
+        LogMessage(kLogWarning, "HttpServer: accept failed (%s), pausing", strerror(error));
+      accept_failing_ = true;
+      PauseAccepting();
       return;
-    // Out of descriptors or memory: the pending connection stays queued and
-    // the listening socket stays readable, so retrying at once would spin.
-    if (!accept_failing_)
-      LogMessage(kLogWarning, "HttpServer: accept failed (%s), pausing", strerror(error));
-    accept_failing_ = true;
-    PauseAccepting();
-    return;
+    }
+    if (accept_failing_) {
+      LogMessage(kLogInfo, "HttpServer: accepting again");
+      accept_failing_ = false;
+    }
+    LogMessage(kLogDebug, "HttpServer: new connection");
+    auto connection = chat_base::MakeRefCounted<HttpConnection>(std::move(socket), this);
+    selector_->AddChannel(connection->GetTcpConnection());
+    connections_.push_back(connection);
   }
-  if (accept_failing_) {
-    LogMessage(kLogInfo, "HttpServer: accepting again");
-    accept_failing_ = false;
-  }
-  LogMessage(kLogDebug, "HttpServer: new connection");
-  auto connection = chat_base::MakeRefCounted<HttpConnection>(std::move(socket), this);
-  selector_->AddChannel(connection->GetTcpConnection());
-  connections_.push_back(connection);
 }
 
 void HttpServerImpl::OnError() {}

@@ -2,15 +2,26 @@
 
 #include <sys/socket.h>
 
+#include <cstdio>
+
 namespace chat_net {
 
 Acceptor::Acceptor(AcceptorObserver* observer)
     : socket_(Socket::Create(AF_INET, SOCK_STREAM)), observer_(observer) {}
 
+int Acceptor::SystemBacklog() {
+  int backlog = 0;
+  if (FILE* file = fopen("/proc/sys/net/core/somaxconn", "re")) {
+    if (fscanf(file, "%d", &backlog) != 1) backlog = 0;
+    fclose(file);
+  }
+  return backlog > 0 ? backlog : SOMAXCONN;
+}
+
 bool Acceptor::Listen(const SocketAddress& address) {
   if (!socket_) return false;
   if (socket_->Bind(address) != 0) return false;
-  return socket_->Listen(kBacklog) == 0;
+  return socket_->Listen(SystemBacklog()) == 0;
 }
 
 std::unique_ptr<Socket> Acceptor::Accept() { return socket_ ? socket_->Accept() : nullptr; }

@@ -19,11 +19,14 @@ class AcceptorObserver {
 
 class Acceptor : public Channel {
  public:
-  static constexpr int kBacklog = 10;
-
   explicit Acceptor(AcceptorObserver* observer);
 
-  // Bind, then listen with the backlog; true when both succeed. A failed
+  // The longest queue of pending connections the system allows
+  // (net.core.somaxconn, SOMAXCONN when unreadable): a burst of clients
+  // connecting at once must not have SYNs dropped and wait for a retry.
+  static int SystemBacklog();
+
+  // Bind, then listen with SystemBacklog; true when both succeed. A failed
   // bind does not listen.
   bool Listen(const SocketAddress& address);
   bool Listen(const std::string& text, uint16_t port) { return Listen(SocketAddress(text, port)); }
