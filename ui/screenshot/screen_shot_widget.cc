@@ -54,7 +54,8 @@ QCursor CrossCursor() {
 
 ScreenShotWidget::ScreenShotWidget(QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::ToolTip) {
-  setAttribute(Qt::WA_DeleteOnClose);
+  // A passing tool: its going away never ends the program.
+  setAttribute(Qt::WA_QuitOnClose, false);
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen != nullptr) {
     ratio_ = screen->devicePixelRatio();
@@ -445,14 +446,26 @@ void ScreenShotWidget::OnDownload() {
   magnifier_->hide();
   hide();
   QPointer<ScreenShotWidget> alive(this);
-  QString path = QFileDialog::getSaveFileName(nullptr, QString::fromUtf8("保存"), ProposedSaveName(),
-                                              QStringLiteral("(*.jpg);(*.png)"));
+  // A dialog of its own rather than the static helper: with the main window
+  // away (minimised to the tray) its closing must not count as the
+  // program's last window closing.
+  const QFileInfo proposed(ProposedSaveName());
+  QFileDialog dialog(nullptr, QString::fromUtf8("保存"), proposed.absolutePath(), QStringLiteral("(*.jpg);(*.png)"));
+  dialog.setAttribute(Qt::WA_QuitOnClose, false);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.selectFile(proposed.fileName());
+  QString path;
+  if (dialog.exec() == QDialog::Accepted) path = dialog.selectedFiles().value(0);
   if (!path.isEmpty() && !image.isNull()) {
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".jpg");
     const bool jpeg = QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) != 0;
     if (!image.save(path, nullptr, jpeg ? 95 : -1)) {
       LogMessage(kLogWarning, "screenshot: could not save %s", path.toUtf8().constData());
-      QMessageBox::warning(nullptr, QString::fromUtf8("保存"), QString::fromUtf8("图片无法保存到：\n%1").arg(path));
+      QMessageBox box(QMessageBox::Warning, QString::fromUtf8("保存"),
+                      QString::fromUtf8("图片无法保存到：\n%1").arg(path));
+      box.setAttribute(Qt::WA_QuitOnClose, false);
+      box.exec();
     }
   }
   if (alive) deleteLater();
