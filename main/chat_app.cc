@@ -386,8 +386,9 @@ void ChatApp::OnRecvShareScreenUrl(const std::string& url, const std::string& ho
 void ChatApp::OnMediaSessionClosed(const std::string& uri, const std::string& hostName,
                                    const std::string& uuid) {
   (void)uri;
-  (void)hostName;
-  (void)uuid;
+  // The window clears the share's hints and its offer whether or not the
+  // offer was accepted.
+  emit Sig_ShareClosed(FromUtf8(hostName), FromUtf8(uuid));
   chat::ChatMediaStreamPlayer* player = nullptr;
   {
     std::lock_guard<std::mutex> guard(lock_);

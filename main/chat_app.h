@@ -107,6 +107,9 @@ class ChatApp : public QApplication,
   void Sig_SendMessageSucceed(qlonglong seq);
   void Sig_RecvShareScreenUrl(QString url, QString device, QString uuid);
   void Sig_AcceptedScreenShare();
+  // The peer (device, uuid) ended the share it offered. Emitted on the core's
+  // thread: receivers on the GUI thread get it queued.
+  void Sig_ShareClosed(QString device, QString uuid);
 
  public slots:
   // A modal critical box over the main window: title "错误", one button "确定".
