@@ -262,6 +262,8 @@ PixelRect LetterboxRect(int picture_width, int picture_height, int client_width,
   return PixelRect{x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0)};
 }
 
+const char kNoSharedMemory[] = "GraphicsWindow: no shared memory with the X server, using XPutImage";
+
 // Draws on the processor: FFmpeg's scaler scales the picture to its
 // rectangle in the client area and converts it (limited-range BT.709, exact
 // to a level or so; libyuv's fast converter is 12 levels off in saturated
@@ -674,6 +676,7 @@ bool CpuPipeline::Initialize(Display* display, Window window) {
   depth_ = attributes.depth;
   gc_ = XCreateGC(display, window, 0, nullptr);
   use_shm_ = XShmQueryExtension(display);
+  if (!use_shm_) LogMessage(kLogInfo, "%s", kNoSharedMemory);
   return true;
 }
 
@@ -718,7 +721,7 @@ bool CpuPipeline::EnsureImage(int width, int height) {
     }
     // A server on another machine, or in another IPC namespace: the images
     // go in the request stream from now on.
-    LogMessage(kLogInfo, "GraphicsWindow: no shared memory with the X server, using XPutImage");
+    LogMessage(kLogInfo, "%s", kNoSharedMemory);
     use_shm_ = false;
   }
   const size_t stride = static_cast<size_t>(width) * 4;

@@ -1,16 +1,19 @@
 // What the share viewer's window costs while it shows a share, on Xvfb (no
-// vertical-blank pacing, Mesa's software renderer).
+// vertical-blank pacing, Mesa's software renderer), for both ways of drawing:
+// on the processor, and through OpenGL ES (here Mesa's software renderer).
 //
-// 1. A still picture: the window thread's CPU over a few seconds, beside the
-//    named peer "continuous redraw", the window redrawing the same picture
-//    back to back (as a render loop without vertical-blank pacing does; here
-//    driven by exposures, one after each finished redraw).
-// 2. New 1920 x 1080 pictures back to back: the window thread's CPU per
-//    picture (texture upload and draw), beside its CPU per plain redraw.
+// 1. A still picture: the window's CPU over a few seconds, beside the named
+//    peer "continuous redraw", the window redrawing the same picture back to
+//    back (as a render loop without vertical-blank pacing does; here driven
+//    by exposures, one after each finished redraw).
+// 2. New 1920 x 1080 pictures back to back into the 1280 x 720 window: CPU
+//    per picture in the window's threads and in the X server.
 //
-// Prints one line per figure and the ratios.
+// Prints one line per figure and the ratios, the software OpenGL ES path
+// against the processor path last.
 #include <X11/Xlib.h>
 #include <dirent.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -78,20 +81,53 @@ double Now() {
       .count();
 }
 
-}  // namespace
+// CPU seconds of the process at the other end of an X connection (the X
+// server: putting an image costs it a copy).
+double PeerCpuSeconds(Display* display) {
+  ucred credentials{};
+  socklen_t length = sizeof(credentials);
+  if (getsockopt(ConnectionNumber(display), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+    return 0;
+  std::ifstream stat("/proc/" + std::to_string(credentials.pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  if (line.empty()) return 0;
+  std::string rest = line.substr(line.rfind(')') + 2);
+  char state;
+  long skip, utime, stime;
+  std::sscanf(rest.c_str(), "%c %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld", &state, &skip,
+              &skip, &skip, &skip, &skip, &skip, &skip, &skip, &skip, &skip, &utime, &stime);
+  return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+}
 
-int main() {
+struct Figures {
+  double still_percent = 0;      // window + renderer threads, % of a core
+  uint64_t still_draws = 0;
+  double loop_percent = 0;       // continuous redraw, % of a core
+  double redraw_ms = 0;          // CPU per redraw (window + renderer threads)
+  double picture_ms = 0;         // CPU per new 1080p picture (window + renderer threads)
+  double picture_server_ms = 0;  // the X server's CPU per new picture
+  double pictures_per_s = 0;
+};
+
+const char* Name(GraphicsWindow::Renderer renderer) {
+  return renderer == GraphicsWindow::Renderer::kCpu ? "processor" : "OpenGL ES";
+}
+
+bool Measure(GraphicsWindow::Renderer renderer, Figures* figures) {
   qnchat_test::Xvfb xvfb(1600, 1000);
   if (!xvfb.ok()) {
     fprintf(stderr, "no Xvfb\n");
-    return 1;
+    return false;
   }
   setenv("DISPLAY", xvfb.display().c_str(), 1);
-  GraphicsWindow window;
-  if (!window.Create()) return 1;
+  GraphicsWindow window(renderer);
+  if (!window.Create() || window.GetActiveRenderer() != renderer) return false;
   Display* display = XOpenDisplay(xvfb.display().c_str());
+  if (!display) return false;
   Window id = window.GetWindowId();
   const int kWaitMs = 10000;
+  auto threads = [] { return ThreadCpuSeconds("GraphicsWindow") + ThreadCpuSeconds("llvmpipe"); };
 
   uint64_t drawn = window.GetDrawCount();
   window.Show();
@@ -100,19 +136,18 @@ int main() {
   window.SetFrame(std::make_unique<Picture>(128));
   window.WaitForPictureCount(pictures, kWaitMs);
 
-  // 1. Still picture. (The rasteriser threads count too: "llvmpipe-N".)
+  // 1. Still picture. (The software rasteriser's threads count too:
+  // "llvmpipe-N".)
   const double kSeconds = 3;
-  double cpu0 = ThreadCpuSeconds("GraphicsWindow"), raster0 = ThreadCpuSeconds("llvmpipe");
+  double cpu0 = threads();
   uint64_t draws0 = window.GetDrawCount();
   double t0 = Now();
   std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
-  double still_s = Now() - t0;
-  double still_cpu = ThreadCpuSeconds("GraphicsWindow") - cpu0;
-  double still_raster = ThreadCpuSeconds("llvmpipe") - raster0;
-  uint64_t still_draws = window.GetDrawCount() - draws0;
+  figures->still_percent = 100 * (threads() - cpu0) / (Now() - t0);
+  figures->still_draws = window.GetDrawCount() - draws0;
 
   // Peer: continuous redraw of the same picture for as long.
-  cpu0 = ThreadCpuSeconds("GraphicsWindow"), raster0 = ThreadCpuSeconds("llvmpipe");
+  cpu0 = threads();
   draws0 = window.GetDrawCount();
   t0 = Now();
   uint64_t count = draws0;
@@ -121,49 +156,65 @@ int main() {
     XFlush(display);
     count = window.WaitForDrawCount(count, kWaitMs);
   }
-  double loop_s = Now() - t0;
-  double loop_cpu = ThreadCpuSeconds("GraphicsWindow") - cpu0;
-  double loop_raster = ThreadCpuSeconds("llvmpipe") - raster0;
+  double loop_cpu = threads() - cpu0;
   uint64_t loop_draws = window.GetDrawCount() - draws0;
+  figures->loop_percent = 100 * loop_cpu / (Now() - t0);
+  figures->redraw_ms = loop_draws ? 1000 * loop_cpu / loop_draws : 0;
 
   // 2. New pictures back to back.
   const int kPictures = 100;
-  cpu0 = ThreadCpuSeconds("GraphicsWindow"), raster0 = ThreadCpuSeconds("llvmpipe");
+  cpu0 = threads();
+  double server0 = PeerCpuSeconds(display);
   t0 = Now();
   pictures = window.GetPictureCount();
   for (int i = 0; i < kPictures; ++i) {
     window.SetFrame(std::make_unique<Picture>(static_cast<uint8_t>(16 + i)));
     pictures = window.WaitForPictureCount(pictures, kWaitMs);
   }
-  double new_s = Now() - t0;
-  double new_cpu = ThreadCpuSeconds("GraphicsWindow") - cpu0;
-  double new_raster = ThreadCpuSeconds("llvmpipe") - raster0;
+  figures->pictures_per_s = kPictures / (Now() - t0);
+  figures->picture_ms = 1000 * (threads() - cpu0) / kPictures;
+  figures->picture_server_ms = 1000 * (PeerCpuSeconds(display) - server0) / kPictures;
+  XCloseDisplay(display);
+  return true;
+}
 
-  printf("still picture, ours:            window thread %.2f %% of a core, renderer threads %.2f %%, "
-         "%llu redraws in %.1f s\n",
-         100 * still_cpu / still_s, 100 * still_raster / still_s,
-         static_cast<unsigned long long>(still_draws), still_s);
-  printf("still picture, continuous redraw: window thread %.2f %% of a core, renderer threads %.2f "
-         "%%, %llu redraws in %.1f s (%.2f ms CPU per redraw)\n",
-         100 * loop_cpu / loop_s, 100 * loop_raster / loop_s,
-         static_cast<unsigned long long>(loop_draws), loop_s,
-         loop_draws ? 1000 * loop_cpu / loop_draws : 0.0);
+}  // namespace
+
+int main() {
+  const GraphicsWindow::Renderer kPaths[2] = {GraphicsWindow::Renderer::kCpu,
+                                              GraphicsWindow::Renderer::kOpenGl};
+  Figures figures[2];
+  for (int i = 0; i < 2; ++i) {
+    if (!Measure(kPaths[i], &figures[i])) {
+      fprintf(stderr, "the %s window did not start\n", Name(kPaths[i]));
+      return 1;
+    }
+  }
   // CPU time moves in clock ticks; a still window that used none is bounded
   // by one.
-  double tick = 1.0 / sysconf(_SC_CLK_TCK);
-  double ours = still_cpu + still_raster, theirs = loop_cpu + loop_raster;
-  if (ours > 0) {
-    printf("ratio (continuous / ours, window and renderer threads): %.0fx\n", theirs / ours);
-  } else {
-    printf("ratio (continuous / ours, window and renderer threads): more than %.0fx (ours under "
-           "one clock tick, %.2f %% of a core)\n",
-           theirs / tick, 100 * tick / still_s);
+  const double tick_percent = 100.0 / sysconf(_SC_CLK_TCK) / 3;
+  for (int i = 0; i < 2; ++i) {
+    const Figures& f = figures[i];
+    printf("%-9s still picture: %.2f %% of a core (%llu redraws in 3 s); continuous redraw "
+           "(peer): %.1f %% of a core, %.2f ms CPU per redraw\n",
+           Name(kPaths[i]), f.still_percent, static_cast<unsigned long long>(f.still_draws),
+           f.loop_percent, f.redraw_ms);
+    if (f.still_percent > 0) {
+      printf("%-9s ratio continuous / still: %.0fx\n", Name(kPaths[i]),
+             f.loop_percent / f.still_percent);
+    } else {
+      printf("%-9s ratio continuous / still: more than %.0fx (still under one clock tick)\n",
+             Name(kPaths[i]), f.loop_percent / tick_percent);
+    }
+    printf("%-9s new 1920x1080 pictures into 1280x720: %.2f ms CPU per picture in the window's "
+           "threads + %.2f ms in the X server, %.1f pictures/s\n",
+           Name(kPaths[i]), f.picture_ms, f.picture_server_ms, f.pictures_per_s);
   }
-  printf("new 1920x1080 pictures: %.2f ms window-thread CPU per picture (upload + draw) and %.2f ms "
-         "in the renderer threads, %.1f pictures/s; a redraw alone %.2f ms + %.2f ms\n",
-         1000 * new_cpu / kPictures, 1000 * new_raster / kPictures, kPictures / new_s,
-         loop_draws ? 1000 * loop_cpu / loop_draws : 0.0,
-         loop_draws ? 1000 * loop_raster / loop_draws : 0.0);
-  XCloseDisplay(display);
+  const double cpu_total = figures[0].picture_ms + figures[0].picture_server_ms;
+  const double gl_total = figures[1].picture_ms + figures[1].picture_server_ms;
+  if (cpu_total > 0) {
+    printf("ratio per new picture, software OpenGL ES / processor path (client + server): %.2fx\n",
+           gl_total / cpu_total);
+  }
   return 0;
 }

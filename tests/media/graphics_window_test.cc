@@ -631,6 +631,39 @@ TEST_F(XvfbWindowTest, NoEglLeavesABlackWindowOrDrawsOnTheProcessor) {
   EXPECT_TRUE(Near(shot.At(640, 360), kRed, kTolerance));
 }
 
+// A server without shared memory (another machine, another IPC namespace):
+// the processor path puts its images in the request stream.
+TEST(GraphicsWindowCpuTest, DrawsWithoutSharedMemory) {
+  qnchat_test::Xvfb xvfb(1600, 1000, {"-extension", "MIT-SHM"});
+  ASSERT_TRUE(xvfb.ok());
+  std::string old = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+  setenv("DISPLAY", xvfb.display().c_str(), 1);
+  Display* display = XOpenDisplay(xvfb.display().c_str());
+  ASSERT_NE(display, nullptr);
+  {
+    LogCapture log;
+    GraphicsWindow window(GraphicsWindow::Renderer::kCpu);
+    ASSERT_TRUE(window.Create());
+    EXPECT_TRUE(log.Has("GraphicsWindow: no shared memory with the X server, using XPutImage"));
+    uint64_t drawn = window.GetDrawCount();
+    window.Show();
+    ASSERT_GT(window.WaitForDrawCount(drawn, kWaitMs), drawn);
+    uint64_t pictures = window.GetPictureCount();
+    window.SetFrame(MakeFrame(1920, 1080, [](int x, int) { return x < 960 ? kRed : kBlue; }));
+    ASSERT_GT(window.WaitForPictureCount(pictures, kWaitMs), pictures);
+    Readback shot(display, window.GetWindowId());
+    ASSERT_TRUE(shot.ok());
+    EXPECT_TRUE(Near(shot.At(100, 360), kRed, kTolerance));
+    EXPECT_TRUE(Near(shot.At(1180, 360), kBlue, kTolerance));
+  }
+  XCloseDisplay(display);
+  if (old.empty()) {
+    unsetenv("DISPLAY");
+  } else {
+    setenv("DISPLAY", old.c_str(), 1);
+  }
+}
+
 // Under Xvfb the only OpenGL ES is Mesa's software renderer: left to choose,
 // the window draws on the processor and says why.
 TEST_F(XvfbWindowTest, SoftwareOpenGlIsPassedOverForTheProcessor) {
