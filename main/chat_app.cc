@@ -197,6 +197,11 @@ void ChatApp::ShowErrorMessage(const QString& error) {
   box.exec();
 }
 
+bool ChatApp::IsWatchingShare() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return player_ != nullptr;
+}
+
 std::string ChatApp::PendingShareScreenUrl() {
   std::lock_guard<std::mutex> guard(lock_);
   return pending_share_url_;

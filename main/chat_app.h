@@ -76,6 +76,8 @@ class ChatApp : public QApplication,
 
   // The last offered share URL not yet opened; empty when none. Any thread.
   std::string PendingShareScreenUrl();
+  // True while a player plays an accepted share. Any thread.
+  bool IsWatchingShare();
   // A copy of the peer list. Any thread.
   std::list<RemoteChatPeer> Peers();
 
