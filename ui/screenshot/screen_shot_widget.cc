@@ -347,7 +347,8 @@ void ScreenShotWidget::paintEvent(QPaintEvent*) {
   painter.drawImage(shown, screen_image_, DeviceRect(shown));
   painter.setPen(QPen(kAccent, 1));
   painter.setBrush(Qt::NoBrush);
-  painter.drawRect(shown.adjusted(0, 0, -1, -1));
+  // Just outside the area, so the canvas over it leaves the line visible.
+  painter.drawRect(shown.adjusted(-1, -1, 0, 0));
   if (selection_.isEmpty() || pressing_ || drawer_) return;
   UpdateHandles();
   for (const QVector<QRect>* handles : {&corner_handles_, &horizontal_handles_, &vertical_handles_}) {

@@ -120,7 +120,8 @@ DrawTools::DrawTools(QWidget* parent) : ToolWidget(parent) {
     radio->setObjectName(QStringLiteral("thickness%1").arg(kThicknesses[i]));
     radio->setFocusPolicy(Qt::NoFocus);
     radio->setToolTip(QString::fromUtf8("%1 像素").arg(kThicknesses[i]));
-    radio->setStyleSheet(QStringLiteral("QRadioButton::indicator { width: 0px; height: 0px; }"));
+    radio->setStyleSheet(QStringLiteral(
+        "QRadioButton::indicator { width: 0px; height: 0px; border: none; image: none; background: transparent; }"));
     QFont font = radio->font();
     font.setPixelSize(static_cast<int>(mark_sizes[i] * scale));
     radio->setFont(font);
