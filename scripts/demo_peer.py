@@ -14,7 +14,7 @@ import time
 
 peer_bin, home, offer = sys.argv[1:4]
 peer = subprocess.Popen(
-    [peer_bin, "--nick", "小王(演示)", "--host", "demo-peer", "--uuid",
+    [peer_bin, "--nick", "王小明", "--host", "demo-peer", "--uuid",
      "{0d3e1a2b-5c4f-4e6a-9b7c-1f2e3d4c5b6a}", "--home", home],
     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
 lock = threading.Lock()
@@ -27,7 +27,7 @@ def send(command):
 
 
 def greet(host, uuid):
-    send({"command": "setcard", "nickName": "小王(演示)", "section": "研发部",
+    send({"command": "setcard", "nickName": "王小明", "section": "研发部",
           "position": "演示工程师", "telephone": "010-0000-0000",
           "email": "demo@example.invalid"})
     time.sleep(1.0)

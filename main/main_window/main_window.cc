@@ -407,7 +407,7 @@ void MainWindow::BuildForm() {
   for (QWidget* tool : std::initializer_list<QWidget*>{emoji_btn_, videoChat_btn_, screenShot_btn_,
                                                        chatHistory_btn_, screenShare_btn_,
                                                        remoteHelp_btn_}) {
-    tool->setFixedSize(tool == screenShot_btn_ ? Scaled(36) : Scaled(24), Scaled(24));
+    tool->setFixedSize(tool == screenShot_btn_ ? Scaled(40) : Scaled(28), Scaled(28));
     tools->addWidget(tool);
   }
   tools->addStretch(1);

@@ -26,6 +26,9 @@ void ChatListItem::AddUnread(int n) {
       emit widget->Sig_AddNewMessageCount(n);
       widget->SetUnread(unread_);
     }
+    // The message was stored before it was counted: store the new total too,
+    // or a restart shows one unread message fewer.
+    if (n != 0 && room_ && widget) Persist(widget->ContentText(), widget->Time());
     return;
   }
   if (unread_ <= 0) return;

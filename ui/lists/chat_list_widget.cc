@@ -54,6 +54,7 @@ ChatListWidget::ChatListWidget(const BusinessCardInfo& card, QWidget* parent)
   name_lb_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   noDisturbing_lb_ = new QLabel(this);
   noDisturbing_lb_->setObjectName(QStringLiteral("noDisturbing_lb"));
+  noDisturbing_lb_->setTextFormat(Qt::PlainText);
   noDisturbing_lb_->setAlignment(Qt::AlignCenter);
   noDisturbing_lb_->setMinimumWidth(static_cast<int>(18 * scale));
   noDisturbing_lb_->setFixedHeight(static_cast<int>(18 * scale));

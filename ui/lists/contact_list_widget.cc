@@ -24,6 +24,8 @@ ContactListWidget::ContactListWidget(const BusinessCardInfo& card, bool online, 
   expand_lb_->hide();
   rename_le_->hide();
   groupCount_lb_->hide();
+  // Contacts sit under their group's arrow.
+  layout()->setContentsMargins(static_cast<int>(28 * DpiScale()), 0, 0, 0);
   SetCard(card);
   SetOnline(online);
 }
@@ -32,6 +34,7 @@ ContactListWidget::ContactListWidget(const GroupInfo& group, bool renameMode, QW
     : QWidget(parent), group_mode_(true), group_(group) {
   BuildForm();
   headPortrait_lb_->hide();
+  rename_le_->hide();
   name_lb_->setText(group.groupName);
   SetExpanded(false);
   if (renameMode) {
@@ -51,6 +54,7 @@ void ContactListWidget::BuildForm() {
   layout->setSpacing(static_cast<int>(8 * scale));
   expand_lb_ = new QLabel(this);
   expand_lb_->setObjectName(QStringLiteral("expand_lb"));
+  expand_lb_->setTextFormat(Qt::PlainText);
   expand_lb_->setFixedSize(static_cast<int>(12 * scale), static_cast<int>(12 * scale));
   headPortrait_lb_ = new QLabel(this);
   headPortrait_lb_->setObjectName(QStringLiteral("headPortrait_lb"));
@@ -123,7 +127,7 @@ QString ContactListWidget::CountText() const {
 void ContactListWidget::RefreshCount() {
   if (!group_mode_) return;
   groupCount_lb_->setText(CountText());
-  groupCount_lb_->setVisible(count_shown_ && !rename_le_->isVisible());
+  groupCount_lb_->setVisible(count_shown_ && rename_le_->isHidden());
 }
 
 void ContactListWidget::SetExpanded(bool expanded) {
@@ -141,10 +145,10 @@ void ContactListWidget::StartRename() {
   rename_le_->setFocus();
 }
 
-bool ContactListWidget::IsRenaming() const { return rename_le_->isVisible(); }
+bool ContactListWidget::IsRenaming() const { return !rename_le_->isHidden(); }
 
 void ContactListWidget::on_rename_le_editingFinished() {
-  if (!rename_le_->isVisible()) return;
+  if (rename_le_->isHidden()) return;
   const QString typed = rename_le_->text();
   if (list_text::GroupNameFromInput(typed).isEmpty() && group_.groupName.isEmpty()) {
     // A group needs a name: the editor comes back until one is given.
