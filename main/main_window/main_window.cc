@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -21,6 +22,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QTreeWidgetItemIterator>
 #include <QWindow>
 
 #include "base/settings.h"
@@ -28,13 +30,16 @@
 #include "main/dialog/float_chat_search_dialog/float_chat_search_dialog.h"
 #include "main/dialog/rename_host_dialog/rename_host_dialog.h"
 #include "main/dialog/setting_dialog/setting_dialog.h"
+#include "main/dialog/share_screen_dialog/share_screen_dialog.h"
 #include "main/main_window/desktop_notifier.h"
 #include "main/settings_keys.h"
 #include "store/chat_database.h"
 #include "ui/chat/input/emoji_dialog.h"
 #include "ui/chat/input/input_text_edit.h"
 #include "ui/chat/room/chat_room_widget.h"
+#include "ui/chat/room/request_popup.h"
 #include "ui/common/app_services.h"
+#include "ui/files/file_management_dialog.h"
 #include "ui/files/file_mgr.h"
 #include "ui/files/send_single_file_dialog.h"
 #include "ui/common/dpi_scale.h"
@@ -176,7 +181,7 @@ MainWindow::MainWindow(AppServices* services, ChatDatabase* database, QWidget* p
   chatHistory_btn_->setToolTip(QStringLiteral("查找消息记录"));
   screenShare_btn_->setToolTip(QStringLiteral("屏幕共享"));
   remoteHelp_btn_->setToolTip(QStringLiteral("远程协助"));
-  screenShare_btn_->hide();
+  // Sharing the screen works; the other three have no behaviour yet.
   remoteHelp_btn_->hide();
   videoChat_btn_->hide();
   chatHistory_btn_->hide();
@@ -299,6 +304,7 @@ void MainWindow::BuildForm() {
   rooms.app = services_;
   rooms.database = database_;
   rooms.files = FileMgr::Instance();
+  FileMgr::Instance()->SetDatabase(database_);
   rooms.sendDialog = SendSingleFileDialog::Instance();
   chatListWidget_ = new ChatList(rooms, chatMainPage_);
   chatMain->addWidget(chatListWidget_);
@@ -788,8 +794,43 @@ void MainWindow::on_refresh_btn_1_clicked() { contact_sw_->setCurrentWidget(cont
 
 void MainWindow::on_refresh_btn_2_clicked() { contact_sw_->setCurrentWidget(contactMainPage_); }
 
+FileManagementDialog* MainWindow::FileManager() const {
+  return qobject_cast<FileManagementDialog*>(file_dialog_.data());
+}
+
+TranspondContacts MainWindow::TranspondTargets() const {
+  TranspondContacts targets;
+  // The conversation list is newest first already.
+  for (int i = 0; i < chatListWidget_->count(); ++i) {
+    if (ChatListItem* row = chatListWidget_->ItemAt(i)) targets.recentChats << row->Card();
+  }
+  for (QTreeWidgetItemIterator it(contact_tw_); *it; ++it) {
+    if ((*it)->type() == ContactList::kContactItemType)
+      targets.contacts << contact_tw_->CardOfItem(*it);
+  }
+  AppServices* services = services_;
+  targets.isOnline = [services](const QString& uuid) {
+    return services && services->IsPeerOnline(uuid);
+  };
+  return targets;
+}
+
 void MainWindow::on_file_btn_clicked() {
-  // The file manager arrives with the file-management feature.
+  if (!file_dialog_) {
+    AppServices* services = services_;
+    file_dialog_ = new FileManagementDialog(
+        FileMgr::Instance(), [this] { return TranspondTargets(); },
+        [services](const QString& path, const BusinessCardInfo& card) {
+          if (services) services->TranspondFile(path, card);
+        },
+        this);
+  }
+  if (file_dialog_->isMinimized())
+    file_dialog_->showNormal();
+  else
+    file_dialog_->show();
+  file_dialog_->raise();
+  file_dialog_->activateWindow();
 }
 
 void MainWindow::on_setting_btn_clicked() { SettingDialog::Instance()->ShowDialog(); }
@@ -887,7 +928,106 @@ void MainWindow::on_screenShot_btn_clicked() {
 }
 
 void MainWindow::on_screenShare_btn_clicked() {
-  // Screen sharing from the window arrives with the share dialog.
+  // While a share runs the same button ends it.
+  if (sharing_ || screenShare_btn_->property("screenSharing").toBool()) {
+    StopShareScreen();
+    return;
+  }
+  auto* row = static_cast<ChatListItem*>(chatListWidget_->currentItem());
+  if (!row || !CurrentChatRoom()) return;
+  if (!share_dialog_) {
+    share_dialog_ = new ShareScreenDialog(services_, this);
+    connect(share_dialog_, &ShareScreenDialog::Sig_StartShareScreen, this,
+            &MainWindow::OnStartShareScreen);
+  }
+  share_dialog_->ShowFor(row->Card());
+}
+
+void MainWindow::OnStartShareScreen(qint64 result, BusinessCardInfo card) {
+  if (result < 0) {
+    last_share_error_ = ShareScreenDialog::FailureText(result);
+    // A source that failed to start still holds the core's only share slot;
+    // give it back, or every later share would be refused as already running.
+    if (result == -3 && services_) {
+      if (auto peer = services_->GetChatPeer()) peer->CloseShareScreen();
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("屏幕共享"), last_share_error_,
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("shareFailedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return;
+  }
+  last_share_error_.clear();
+  sharing_ = true;
+  share_card_ = card;
+  screenShare_btn_->setProperty("screenSharing", true);
+  screenShare_btn_->setToolTip(QStringLiteral("结束屏幕共享"));
+  QssManager::Repolish(screenShare_btn_);
+  SetShareHints(card.uuid, QStringLiteral("屏幕共享中"));
+}
+
+void MainWindow::StopShareScreen() {
+  SetShareHints(share_card_.uuid, QString());
+  if (services_) {
+    if (auto peer = services_->GetChatPeer()) peer->CloseShareScreen();
+  }
+  if (ChatListItem* row = chatListWidget_->FindChatItem(share_card_.uuid)) {
+    if (row->Room())
+      AddRoomNotice(row->Room(), QStringLiteral("结束了屏幕共享"),
+                    QStringLiteral(":/image/screenshare_chat_end.png"));
+  }
+  screenShare_btn_->setProperty("screenSharing", false);
+  screenShare_btn_->setToolTip(QStringLiteral("屏幕共享"));
+  QssManager::Repolish(screenShare_btn_);
+  sharing_ = false;
+  share_card_ = BusinessCardInfo();
+}
+
+void MainWindow::OnShareClosed(QString, QString uuid) {
+  ChatListItem* row = chatListWidget_->FindChatItem(uuid);
+  if (!row) return;
+  row->SetHint(QString());
+  ChatRoomWidget* room = row->Room();
+  if (!room) return;
+  // An offer not yet answered is withdrawn with the share.
+  const bool wasOffered = room->RequestWidget()->isVisible() || !room->HintLabel()->isHidden();
+  room->RequestWidget()->hide();
+  room->SetShareText(QString());
+  if (wasOffered)
+    AddRoomNotice(room, QStringLiteral("对方结束了屏幕共享"),
+                  QStringLiteral(":/image/screenshare_chat_end.png"));
+}
+
+void MainWindow::SetShareHints(const QString& uuid, const QString& text) {
+  if (uuid.isEmpty()) return;
+  ChatListItem* row = chatListWidget_->FindChatItem(uuid);
+  if (!row) return;
+  row->SetHint(text);
+  if (row->Room()) row->Room()->SetShareText(text);
+}
+
+void MainWindow::AddRoomNotice(ChatRoomWidget* room, const QString& text, const QString& icon) {
+  QListWidget* list = room->MessageList();
+  auto* notice = new QWidget(list);
+  notice->setObjectName(QStringLiteral("shareNotice"));
+  auto* layout = new QHBoxLayout(notice);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(Scaled(6));
+  auto* image = MakeLabel(notice, "shareNoticeIcon_lb");
+  image->setPixmap(QPixmap(icon).scaled(Scaled(16), Scaled(16), Qt::KeepAspectRatio,
+                                        Qt::SmoothTransformation));
+  auto* label = MakeLabel(notice, "shareNotice_lb", text);
+  label->setStyleSheet(QStringLiteral("color: #9AA0AA;"));
+  layout->addStretch(1);
+  layout->addWidget(image);
+  layout->addWidget(label);
+  layout->addStretch(1);
+  auto* item = new QListWidgetItem(list);
+  item->setFlags(Qt::NoItemFlags);
+  item->setSizeHint(QSize(0, Scaled(30)));
+  list->setItemWidget(item, notice);
+  list->scrollToBottom();
 }
 
 void MainWindow::Slot_ToggleIcon() {

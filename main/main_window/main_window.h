@@ -26,6 +26,7 @@ class ChatRoomWidget;
 class ContactList;
 class DesktopNotifier;
 class EmojiDialog;
+class FileManagementDialog;
 class FloatChatSearchDialog;
 class InputTextEdit;
 class QAction;
@@ -39,6 +40,8 @@ class QToolButton;
 class QTreeWidgetItem;
 class RenameHostDialog;
 class SettingDialog;
+class ShareScreenDialog;
+struct TranspondContacts;
 
 class MainWindow : public frameless::FramelessWindow {
   Q_OBJECT
@@ -64,6 +67,14 @@ class MainWindow : public frameless::FramelessWindow {
   FloatChatSearchDialog* SearchPopup() const { return search_dialog_; }
   // The notice a too-long text leaves in the open room; empty when none.
   QString LastNotice() const { return last_notice_; }
+  // Screen sharing and files: the share button, the running share, the
+  // dialogs once made, the words of the last refused share.
+  QPushButton* ScreenShareButton() const { return screenShare_btn_; }
+  bool IsSharing() const { return sharing_; }
+  BusinessCardInfo ShareCard() const { return share_card_; }
+  ShareScreenDialog* ShareDialog() const { return share_dialog_; }
+  FileManagementDialog* FileManager() const;
+  QString LastShareError() const { return last_share_error_; }
 
  public slots:
   // Opens the chat with card and sends the one local file there directly.
@@ -79,6 +90,9 @@ class MainWindow : public frameless::FramelessWindow {
   void OnSendMessageFailed(qlonglong seq);
   // Opens the conversation with the contact whose uuid a notification named.
   void OpenConversation(const QString& uuid);
+  // The peer ended the share it offered: its hints, its request bar and a
+  // notice in its room.
+  void OnShareClosed(QString device, QString uuid);
 
  signals:
   void Sig_ResizeChatRoom();
@@ -139,6 +153,15 @@ class MainWindow : public frameless::FramelessWindow {
   ChatListItem* RowFor(const BusinessCardInfo& card);
   BusinessCardInfo KnownCard(const QString& uuid, const QString& nickName,
                              const QString& deviceName) const;
+  // Screen sharing from this side.
+  void OnStartShareScreen(qint64 result, BusinessCardInfo card);
+  void StopShareScreen();
+  // The share text under the conversation's name in its row and room.
+  void SetShareHints(const QString& uuid, const QString& text);
+  // A line with an icon between the bubbles of room (not kept in history).
+  static void AddRoomNotice(ChatRoomWidget* room, const QString& text, const QString& icon);
+  // Whom the file manager can forward to: the conversations, the contacts.
+  TranspondContacts TranspondTargets() const;
 
   AppServices* services_;
   ChatDatabase* database_;
@@ -201,4 +224,8 @@ class MainWindow : public frameless::FramelessWindow {
   bool double_clicked_ = false;
   DesktopNotifier* notifier_ = nullptr;
   QString last_notice_;
+  ShareScreenDialog* share_dialog_ = nullptr;
+  bool sharing_ = false;
+  BusinessCardInfo share_card_;  // whom the running share goes to
+  QString last_share_error_;
 };

@@ -9,5 +9,10 @@ QWidget* CreateMainWindow(ChatApp* app) {
   QObject::connect(app, &ChatApp::Sig_SendMessageSucceed, window,
                    &MainWindow::OnSendMessageSucceed);
   QObject::connect(app, &ChatApp::Sig_SendMessageFailed, window, &MainWindow::OnSendMessageFailed);
+  // A peer's share offer shows in its conversation with the request bar; its
+  // end clears what the offer left there.
+  QObject::connect(app, &ChatApp::Sig_RecvShareScreenUrl, window,
+                   &MainWindow::OnRecvShareScreenUrl);
+  QObject::connect(app, &ChatApp::Sig_ShareClosed, window, &MainWindow::OnShareClosed);
   return window;
 }
