@@ -173,7 +173,6 @@ void HttpConnection::Respond() {
 
 void HttpConnection::OnWritable(int) {
   chat_base::RefPtr<HttpConnection> keep(this);
-  int budget = kWriteChunk;
   if (response_) {
     const int64_t remaining = response_->Remaining();
     if (remaining != 0) {
@@ -188,17 +187,15 @@ void HttpConnection::OnWritable(int) {
         last_progress_ms_ = chat_net::NowMs();
         response_->Read(nullptr, sent);
         if (sent < remaining) return;
-        budget -= sent;
       } else {
         file_body_.reset();  // the head itself ended early
       }
     }
   }
   if (file_body_ && file_body_->Remaining() > 0) {
-    if (budget <= 0) return;
     off_t offset = file_body_->GetPosition();
     const size_t count =
-        static_cast<size_t>(std::min<int64_t>(budget, file_body_->Remaining()));
+        static_cast<size_t>(std::min<int64_t>(kFileChunk, file_body_->Remaining()));
     const ssize_t sent = SendFileQuietly(tcp_->GetFd(), file_body_->GetDescriptor(), &offset, count);
     if (sent < 0 && SocketError(errno)) return;
     // sent == 0: the file ended before its measured size (it shrank); a

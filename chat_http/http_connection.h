@@ -42,6 +42,9 @@ class HttpConnection : public chat_base::CountObject, public chat_net::TcpConnec
   // At most this much leaves per writable event, so that one fast client
   // does not hold the loop while the others wait.
   static constexpr int kWriteChunk = 40960;
+  // A file body moves without a copy through this process, so one sendfile
+  // per writable event may take as much as the socket holds, up to this.
+  static constexpr int kFileChunk = 2 << 20;
 
   // Takes over an accepted socket and switches it to non-blocking mode, so a
   // client that stops reading never blocks the server thread.

@@ -3,6 +3,7 @@
 #include "chat_http/http_connection.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -198,6 +199,60 @@ TEST_F(HttpConnectionTest, FileThatShrinksWhileServedEndsTheResponse) {
   EXPECT_EQ(recorder_.closes, 1);
   EXPECT_FALSE(WantsWrite());
   EXPECT_EQ(got, kHead100k + data.substr(0, 50000));
+}
+
+TEST_F(HttpConnectionTest, FileBodyGoesOutWholeAndAClientGoneMidwayIsNoSignal) {
+  char path[] = "/tmp/qnchat_http_conn_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string data = Pattern(3 << 20);
+  ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  close(fd);
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(data.size()) +
+      "\r\nServer: QNChat\r\n\r\n";
+
+  // Whole: the same bytes and head as a body read through this process.
+  recorder_.body = std::make_unique<chat_base::FileStream>(path);
+  Connect();
+  Send("GET /f HTTP/1.1\r\n\r\n");
+  Readable();
+  std::string got;
+  for (int i = 0; i < 100000 && recorder_.closes + recorder_.errors == 0; ++i) {
+    connection_->OnWritable(server_fd_);
+    got += Drain();
+  }
+  EXPECT_EQ(recorder_.closes, 1);
+  EXPECT_TRUE(got == head + data) << got.size() << " bytes of " << head.size() + data.size();
+  connection_->Detach();
+  close(client_);
+
+  // A client that reads a little and leaves: sending into the dead socket
+  // must neither end the process with SIGPIPE nor leave one pending.
+  Recorder second;
+  second.body = std::make_unique<chat_base::FileStream>(path);
+  unlink(path);
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  client_ = fds[1];
+  auto socket = std::make_unique<chat_net::PosixSocket>();
+  socket->Attach(fds[0]);
+  connection_ = chat_base::MakeRefCounted<HttpConnection>(std::move(socket), &second);
+  Send("GET /f HTTP/1.1\r\n\r\n");
+  connection_->OnReadable(fds[0]);
+  ASSERT_EQ(second.requests, 1);
+  connection_->OnWritable(fds[0]);
+  EXPECT_FALSE(Drain().empty());
+  close(client_);
+  client_ = open("/dev/null", O_RDONLY | O_CLOEXEC);  // for TearDown
+  for (int i = 0; i < 5; ++i) connection_->OnWritable(fds[0]);
+  sigset_t pending;
+  ASSERT_EQ(sigpending(&pending), 0);
+  EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+  EXPECT_EQ(second.closes, 0);
+  // The read side notices the client is gone.
+  connection_->OnReadable(fds[0]);
+  EXPECT_EQ(second.errors, 1);
 }
 
 TEST_F(HttpConnectionTest, BytesDuringTheResponseOrAnEarlyCloseFailTheConnection) {

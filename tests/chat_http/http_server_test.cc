@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -46,6 +49,50 @@ class HttpServerTest : public ::testing::Test {
   chat_base::RefPtr<HttpServerImpl> server_ = chat_base::MakeRefCounted<HttpServerImpl>();
   int port_ = 0;
 };
+
+// Nobody accepts here: every connection of a burst must still complete its
+// handshake from the listen queue instead of having its SYN dropped (with a
+// backlog of 10 the eleventh and later would wait for retries that a full
+// queue drops again).
+TEST(HttpServerBacklogTest, ABurstOfClientsCompletesFromTheListenQueue) {
+  struct Ignore : chat_net::AcceptorObserver {
+    void OnAccept() override {}
+    void OnError() override {}
+  } ignore;
+  auto acceptor = chat_base::MakeRefCounted<chat_net::Acceptor>(&ignore);
+  ASSERT_TRUE(acceptor->Listen("127.0.0.1", 0));
+  const int port = acceptor->GetLocalAddress().port();
+  ASSERT_GT(port, 0);
+  constexpr int kClients = 200;
+  std::vector<pollfd> clients;
+  for (int i = 0; i < kClients; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    ASSERT_TRUE(rc == 0 || errno == EINPROGRESS) << strerror(errno);
+    clients.push_back(pollfd{fd, POLLOUT, 0});
+  }
+  int connected = 0;
+  const uint64_t deadline = chat_net::NowMs() + 10000;
+  while (connected < kClients && chat_net::NowMs() < deadline) {
+    connected = 0;
+    for (pollfd& p : clients) p.revents = 0;
+    poll(clients.data(), clients.size(), 100);
+    for (const pollfd& p : clients) {
+      int error = -1;
+      socklen_t length = sizeof(error);
+      if ((p.revents & POLLOUT) && getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+          error == 0)
+        ++connected;
+    }
+  }
+  EXPECT_EQ(connected, kClients);
+  for (const pollfd& p : clients) close(p.fd);
+}
 
 TEST_F(HttpServerTest, StatusLinesAndHeaderOrderAreExact) {
   server_->AddHandler("/([a-z]+)", [](const HttpRequest& request, HttpResponse& response) {
