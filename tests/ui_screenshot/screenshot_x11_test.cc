@@ -271,6 +271,25 @@ TEST_F(ScreenShotTest, ThreeShapesThenUndoAndTheAnnotatedCopy) {
   EXPECT_TRUE(Gone());
 }
 
+TEST_F(ScreenShotTest, BarsStayOffTheSelection) {
+  // Room below: the tool bar under the selection, the colour bar under it.
+  SelectByDrag(QRect(300, 300, 300, 200));
+  ASSERT_NE(StartDrawing(shot_->ToolBar()->rectBtn), nullptr);
+  EXPECT_GE(shot_->ToolBar()->y(), 500);
+  EXPECT_GE(shot_->DrawToolBar()->y(), shot_->ToolBar()->geometry().bottom());
+  Click(shot_->Drawer()->View()->viewport(), QPoint(5, 5), Qt::RightButton);
+  // Down at the bottom edge: both go above, the colour bar on top.
+  const QRect low(900, 600, 370, 200);
+  SelectByDrag(low);
+  ASSERT_EQ(shot_->Selection(), low);
+  ASSERT_NE(StartDrawing(shot_->ToolBar()->rectBtn), nullptr);
+  EXPECT_FALSE(shot_->ToolBar()->geometry().intersects(low));
+  EXPECT_FALSE(shot_->DrawToolBar()->geometry().intersects(low));
+  EXPECT_LT(shot_->DrawToolBar()->geometry().bottom(), shot_->ToolBar()->y());
+  EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(shot_->ToolBar()->geometry()));
+  EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(shot_->DrawToolBar()->geometry()));
+}
+
 TEST_F(ScreenShotTest, ShapesTakeTheChosenColourAndHandlesResizeThem) {
   SelectByDrag(QRect(620, 100, 160, 120));  // the bare desktop
   ImageDrawer* drawer = StartDrawing(shot_->ToolBar()->arrowBtn);

@@ -381,12 +381,19 @@ void ScreenShotWidget::PlaceTools() {
 void ScreenShotWidget::PlaceDrawTools() {
   const int height = draw_tools_->height();
   const int x = qBound(0, tools_->x(), qMax(0, widget_rect_.width() - draw_tools_->width()));
-  int y = tools_->y() + tools_->height() + kBarGap;
-  if (y + height > widget_rect_.height()) {
-    // Above the selection, or above the tool bar when that is there already.
-    y = qMin(selection_.y(), tools_->y()) - kBarGap - height;
-    if (y < 0) y = qMax(0, tools_->y() - kBarGap - height);
+  const int under_bar = tools_->y() + tools_->height() + kBarGap;
+  const bool bar_below = tools_->y() >= BottomOf(selection_);
+  int y;
+  if (bar_below && under_bar + height <= widget_rect_.height()) {
+    y = under_bar;
+  } else if (bar_below && selection_.y() - kBarGap - height >= 0) {
+    y = selection_.y() - kBarGap - height;
+  } else {
+    // The bar is above the selection (or inside it): stack on top of the bar
+    // rather than over the picture.
+    y = tools_->y() - kBarGap - height;
   }
+  if (y < 0) y = qMin(under_bar, qMax(0, widget_rect_.height() - height));
   draw_tools_->move(x, y);
 }
 
