@@ -27,7 +27,12 @@
 #include "ui/screenshot/magnifier.h"
 #include "ui/screenshot/screen_shot_widget.h"
 #include "ui/screenshot/tools.h"
+#include "support/xvfb.h"
+#include "ui/screenshot/window_rects_x11.h"
 #include "ui_screenshot/x11_desktop.h"
+
+// Xlib last: its macros clash with Qt's names.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -450,6 +455,49 @@ TEST_F(ScreenShotTest, SaveDialogDismissedWritesNothing) {
   EXPECT_TRUE(asked);
   EXPECT_TRUE(Gone());
   EXPECT_TRUE(QDir(g_home->path()).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.png")}, QDir::Files).isEmpty());
+}
+
+// Without a manager that keeps the stacking list the root's children are
+// walked, and a client below a frame is found by its WM_STATE.
+TEST(WindowListTest, RootChildrenWithoutStackingList) {
+  if (g_desktop == nullptr) GTEST_SKIP() << "no X";
+  qnchat_test::Xvfb bare(800, 600);
+  ASSERT_TRUE(bare.ok());
+  Display* d = XOpenDisplay(bare.display().c_str());
+  ASSERT_NE(d, nullptr);
+  const Window root = DefaultRootWindow(d);
+  const Window lower = XCreateSimpleWindow(d, root, 10, 20, 200, 100, 0, 0, 0xff0000);
+  const Window frame = XCreateSimpleWindow(d, root, 100, 60, 220, 150, 0, 0, 0x888888);
+  const Window client = XCreateSimpleWindow(d, frame, 5, 25, 210, 120, 0, 0, 0x00ff00);
+  const Window hidden = XCreateSimpleWindow(d, root, 400, 300, 100, 100, 0, 0, 0x0000ff);
+  const Atom wm_state = XInternAtom(d, "WM_STATE", False);
+  const long state[2] = {1, 0};
+  XChangeProperty(d, client, wm_state, wm_state, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(state), 2);
+  XMapWindow(d, lower);
+  XMapWindow(d, client);
+  XMapWindow(d, frame);
+  XSync(d, False);
+
+  const std::string saved = getenv("DISPLAY");
+  setenv("DISPLAY", bare.display().c_str(), 1);
+  const QVector<screenshot::WindowRect> windows = screenshot::ListTopLevelWindows();
+  setenv("DISPLAY", saved.c_str(), 1);
+  XCloseDisplay(d);
+
+  ASSERT_EQ(windows.size(), 3);
+  // Topmost first: the last created is on top.
+  EXPECT_EQ(windows[0].id, hidden);
+  EXPECT_FALSE(windows[0].viewable);
+  EXPECT_EQ(windows[1].id, frame);
+  EXPECT_EQ(windows[1].frame, QRect(100, 60, 220, 150));
+  EXPECT_EQ(windows[1].client, QRect(105, 85, 210, 120));
+  EXPECT_TRUE(windows[1].viewable);
+  EXPECT_EQ(windows[2].frame, QRect(10, 20, 200, 100));
+  EXPECT_EQ(windows[2].client, QRect(10, 20, 200, 100));
+  // On the frame's title the client area is proposed; on the hidden one nothing.
+  EXPECT_EQ(screenshot::WindowClientAt(windows, QPoint(150, 70), QSize(800, 600)), QRect(105, 85, 210, 120));
+  EXPECT_EQ(screenshot::WindowClientAt(windows, QPoint(50, 50), QSize(800, 600)), QRect(10, 20, 200, 100));
+  EXPECT_EQ(screenshot::WindowClientAt(windows, QPoint(450, 350), QSize(800, 600)), QRect());
 }
 
 }  // namespace
