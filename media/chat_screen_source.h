@@ -18,6 +18,15 @@
 
 namespace chat {
 
+// Where the source's thread spends its time besides converting and encoding
+// (wall clock, summed). Written by that thread; read it after Stop.
+struct CaptureStats {
+  uint64_t grabs = 0;    // pictures copied from the screen
+  uint64_t repeats = 0;  // frames where the screen had not changed: no copy
+  int64_t grab_ns = 0;   // copying them
+  int64_t check_ns = 0;  // asking whether anything changed
+};
+
 class ChatScreenSource : public chat_base::CountObject,
                          public chat_base::Thread,
                          public chat_capture::DesktopCapturer::Callback,
@@ -45,8 +54,14 @@ class ChatScreenSource : public chat_base::CountObject,
   const std::string& host_name() const { return host_name_; }
   const std::string& uuid() const { return uuid_; }
 
-  // Frames captured by the thread so far. Any thread.
+  // Frames the thread produced so far: pictures of the screen, and repeats
+  // of the last one while the screen did not change (the encoder makes a
+  // nearly empty picture of those, and viewers keep the pace). Any thread.
   uint64_t CapturedFrames() const { return captured_frames_.load(std::memory_order_relaxed); }
+  // Of them, pictures actually copied from the screen. Any thread.
+  uint64_t ScreenGrabs() const { return screen_grabs_.load(std::memory_order_relaxed); }
+
+  const CaptureStats& GetCaptureStats() const { return capture_stats_; }
 
  protected:
   void Run() override;
@@ -59,7 +74,10 @@ class ChatScreenSource : public chat_base::CountObject,
   std::mutex stop_mutex_;  // with stop_cv_, lets Stop cut the wait between frames short
   std::condition_variable stop_cv_;
   std::atomic<uint64_t> captured_frames_{0};
+  std::atomic<uint64_t> screen_grabs_{0};
   uint64_t capture_time_ms_ = 0;  // when the capture in progress began; the thread's own
+  int64_t grab_start_ns_ = 0;     // the same on the clock of the statistics
+  CaptureStats capture_stats_;    // the thread's own
   const std::string path_;
   const std::string host_name_;
   const std::string uuid_;

@@ -24,6 +24,12 @@ struct DesktopRect {
   int right = 0;
   int bottom = 0;
 
+  bool operator==(const DesktopRect& other) const {
+    return left == other.left && top == other.top && right == other.right &&
+           bottom == other.bottom;
+  }
+  bool operator!=(const DesktopRect& other) const { return !(*this == other); }
+
   int width() const { return right - left; }
   int height() const { return bottom - top; }
   bool IsEmpty() const { return left >= right || top >= bottom; }
@@ -56,6 +62,11 @@ class DesktopCapturer {
   // The rectangle the next Capture would copy; empty when the selected screen
   // is gone or there is no display.
   virtual DesktopRect GetScreenRect() = 0;
+
+  // False only when the capturer knows that nothing on the screen changed
+  // since its last successful Capture (same rectangle, nothing drawn), so a
+  // new capture would give the same pixels. True when it cannot tell.
+  virtual bool MayHaveChanged() { return true; }
 
   static std::unique_ptr<DesktopCapturer> CreateScreenCapturer(
       const DesktopCaptureOptions& options);

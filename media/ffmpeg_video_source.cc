@@ -12,6 +12,7 @@ extern "C" {
 
 #include "chat_net/time.h"
 #include "chat_rtp/h264_nal.h"
+#include "media/bgra_to_nv12.h"
 #include "base/log.h"
 
 namespace chat_rtsp {
@@ -148,19 +149,6 @@ void FFmpegVideoSource::EncodeFrame(const VideoPicture& picture) {
 
   const uint64_t taken_ms = picture.time_ms ? picture.time_ms : chat_net::NowMs();
   int64_t start = NowNs();
-  SwsContext* previous = scaler_.get();
-  scaler_.reset(sws_getCachedContext(scaler_.release(), picture.width, picture.height, format,
-                                     encoder_->width, encoder_->height, AV_PIX_FMT_NV12,
-                                     SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
-  if (!scaler_) {
-    LogMessage(kLogWarning, "sws_getCachedContext failed for %dx%d", picture.width, picture.height);
-    return;
-  }
-  if (scaler_.get() != previous) {
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(scaler_.get(), coefficients, 0, coefficients, 0, 0, 1 << 16, 1 << 16);
-  }
-
   // The encoder may still hold the last picture; then this gives a new buffer.
   int error = av_frame_make_writable(picture_.get());
   if (error < 0) {
@@ -168,24 +156,60 @@ void FFmpegVideoSource::EncodeFrame(const VideoPicture& picture) {
                ErrorText(error).text);
     return;
   }
-  const uint8_t* const source_planes[4] = {picture.data, nullptr, nullptr, nullptr};
-  const int source_strides[4] = {picture.stride, 0, 0, 0};
-  int rows = sws_scale(scaler_.get(), source_planes, source_strides, 0, picture.height,
-                       picture_->data, picture_->linesize);
-  int64_t converted = NowNs();
+  bool converted = false;
+  if (format == AV_PIX_FMT_BGRA && picture.width == encoder_->width &&
+      picture.height == encoder_->height) {
+    // The screen share's case: same size, so nothing to scale.
+    converted = ConvertBgraToNv12(
+        picture.data, picture.stride, picture.width, picture.height,
+        Nv12Planes{picture_->data[0], picture_->linesize[0], picture_->data[1],
+                   picture_->linesize[1]});
+  } else {
+    SwsContext* previous = scaler_.get();
+    scaler_.reset(sws_getCachedContext(scaler_.release(), picture.width, picture.height, format,
+                                       encoder_->width, encoder_->height, AV_PIX_FMT_NV12,
+                                       SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler_) {
+      LogMessage(kLogWarning, "sws_getCachedContext failed for %dx%d", picture.width,
+                 picture.height);
+      return;
+    }
+    if (scaler_.get() != previous) {
+      const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+      sws_setColorspaceDetails(scaler_.get(), coefficients, 0, coefficients, 0, 0, 1 << 16,
+                               1 << 16);
+    }
+    const uint8_t* const source_planes[4] = {picture.data, nullptr, nullptr, nullptr};
+    const int source_strides[4] = {picture.stride, 0, 0, 0};
+    converted = sws_scale(scaler_.get(), source_planes, source_strides, 0, picture.height,
+                          picture_->data, picture_->linesize) > 0;
+  }
   stats_.frames++;
-  stats_.convert_ns += converted - start;
-  if (rows <= 0) return;
+  stats_.convert_ns += NowNs() - start;
+  if (!converted) return;
+  has_picture_ = true;
+  EncodePicture(taken_ms, NowNs(), false);
+}
 
+bool FFmpegVideoSource::EncodeRepeat(uint64_t time_ms) {
+  if (!encoder_ || !has_picture_) return false;
+  stats_.repeats++;
+  EncodePicture(time_ms ? time_ms : chat_net::NowMs(), NowNs(), true);
+  return true;
+}
+
+void FFmpegVideoSource::EncodePicture(uint64_t taken_ms, int64_t start_ns, bool repeat) {
   picture_->pts = next_pts_++;
-  error = avcodec_send_frame(encoder_.get(), picture_.get());
+  int error = avcodec_send_frame(encoder_.get(), picture_.get());
   if (error < 0) {
     LogMessage(kLogWarning, "avcodec_send_frame failed! error %d [%s]", error,
                ErrorText(error).text);
     return;
   }
   error = avcodec_receive_packet(encoder_.get(), packet_.get());
-  stats_.encode_ns += NowNs() - converted;
+  const int64_t spent = NowNs() - start_ns;
+  stats_.encode_ns += spent;
+  if (repeat) stats_.repeat_encode_ns += spent;
   if (error == AVERROR(EAGAIN)) return;
   if (error < 0) {
     LogMessage(kLogWarning, "avcodec_receive_packet failed! error %d [%s]", error,

@@ -46,9 +46,11 @@ struct VideoPicture {
 // Written by the encoding thread; read it after that thread has stopped.
 struct EncodeStats {
   uint64_t frames = 0;   // pictures converted
+  uint64_t repeats = 0;  // pictures encoded again without a new one (EncodeRepeat)
   uint64_t packets = 0;  // encoded pictures pushed
   int64_t convert_ns = 0;
-  int64_t encode_ns = 0;
+  int64_t encode_ns = 0;         // all encoding, repeats included
+  int64_t repeat_encode_ns = 0;  // of it, the repeats'
 };
 
 class FFmpegVideoSource {
@@ -67,7 +69,15 @@ class FFmpegVideoSource {
 
   // Converts the picture to the encoder's size and format, encodes it and
   // pushes the packet, if the encoder gave one. A failing frame is skipped.
+  // A BGRA picture of the encoder's size takes the direct conversion; others
+  // go through the scaler. Both give BT.709 limited range.
   void EncodeFrame(const VideoPicture& picture);
+
+  // Encodes the last converted picture again, stamped with time_ms (0: now),
+  // for a screen that did not change: the encoder makes a nearly empty
+  // picture of it and viewers keep their pace. False when there is no
+  // picture yet.
+  bool EncodeRepeat(uint64_t time_ms);
 
   const EncodeStats& GetEncodeStats() const { return stats_; }
 
@@ -84,7 +94,12 @@ class FFmpegVideoSource {
 
   std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder_;
   std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
+  // Pushes what the encoder makes of picture_; start_ns is when the work on
+  // this picture began (for the time spent encoding).
+  void EncodePicture(uint64_t taken_ms, int64_t start_ns, bool repeat);
+
   std::unique_ptr<AVFrame, FrameDeleter> picture_;  // NV12, the encoder's size
+  bool has_picture_ = false;                        // picture_ holds a converted picture
   AVPacketPtr packet_;
   chat_base::RefPtr<RtspStreamH264> stream_;
   int64_t next_pts_ = 0;

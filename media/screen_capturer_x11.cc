@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -186,6 +187,10 @@ void ScreenCapturerX11::CloseLostDisplay() {
   // keep their own mapping.
   shm_image_.reset();
   display_.reset();
+  // The server dropped the Damage object with the connection.
+  damage_ = 0;
+  damage_tried_ = false;
+  have_capture_ = false;
 }
 
 bool ScreenCapturerX11::LookUpMonitor(int index, DesktopRect* rect, std::string* key) {
@@ -397,11 +402,49 @@ std::unique_ptr<DesktopFrame> ScreenCapturerX11::CaptureCopy(const DesktopRect& 
   return std::make_unique<DesktopFrameX11>(std::move(image));
 }
 
+void ScreenCapturerX11::EnsureDamage() {
+  if (damage_tried_ || !display_ || display_lost_) return;
+  damage_tried_ = true;
+  Display* display = display_.get();
+  int error_base = 0;
+  if (!XDamageQueryExtension(display, &damage_event_base_, &error_base)) {
+    LogMessage(kLogInfo, "No Damage extension: every frame is captured.");
+    return;
+  }
+  XErrorTrap trap(display);
+  // One event when the damage goes from empty to not empty; Capture empties
+  // it again just before it copies the screen.
+  const Damage damage = XDamageCreate(display, DefaultRootWindow(display), XDamageReportNonEmpty);
+  if (!trap.SyncAndCheck() && !display_lost_) damage_ = damage;
+}
+
+bool ScreenCapturerX11::MayHaveChanged() {
+  if (!have_capture_ || !damage_ || !display_ || display_lost_) return true;
+  Display* display = display_.get();
+  while (XPending(display) > 0 && !display_lost_) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == damage_event_base_ + XDamageNotify) damaged_ = true;
+  }
+  if (damaged_ || display_lost_) return true;
+  // A resized screen or a monitor that went away shows here, not as damage;
+  // the round trip also notices a server that is gone.
+  return GetScreenRect() != last_rect_;
+}
+
 int ScreenCapturerX11::Capture() {
   DesktopRect rect = GetScreenRect();
+  have_capture_ = false;
   if (rect.IsEmpty()) {
     LogMessage(kLogWarning, "Failed to get screen rect.");
     return 1;
+  }
+  EnsureDamage();
+  if (damage_) {
+    // Whatever is drawn from here on is news for the next frame; what was
+    // drawn before is in this copy, which the server makes after this request.
+    XDamageSubtract(display_.get(), damage_, 0, 0);
+    damaged_ = false;
   }
   std::unique_ptr<DesktopFrame> frame;
   last_capture_used_shm_ = false;
@@ -413,6 +456,8 @@ int ScreenCapturerX11::Capture() {
   // Lost in the middle of this capture: neither path returned a frame.
   CloseLostDisplay();
   if (!frame) return 1;
+  have_capture_ = true;
+  last_rect_ = rect;
   if (callback_) callback_->OnCaptured(std::move(frame));
   return 0;
 }

@@ -1,6 +1,8 @@
 // Captures the X11 root window or one of its RandR monitors into BGRA frames.
-// Owns its own display connection (opened on first use from $DISPLAY) and a
-// shared-memory image that is reused while no frame still holds it. Used by
+// Owns its own display connection (opened on first use from $DISPLAY), a
+// shared-memory image that is reused while no frame still holds it, and a
+// Damage object on the root window that tells whether anything was drawn
+// since the last capture. Used by
 // one thread at a time: selected on one thread, then driven from another.
 // A server that goes away ends the capturer's use of its display for good:
 // the connection is closed and every later capture fails, as with no display.
@@ -31,6 +33,9 @@ class ScreenCapturerX11 : public DesktopCapturer {
   // its first output (the monitor's own name when it has no output).
   bool SelectScreen(int screen) override;
   DesktopRect GetScreenRect() override;
+  // Reads the Damage events that arrived; without the extension, before the
+  // first capture or after a failed one, true.
+  bool MayHaveChanged() override;
 
   // Whether the last successful capture went through shared memory.
   bool UsedSharedMemoryForTesting() const { return last_capture_used_shm_; }
@@ -59,6 +64,9 @@ class ScreenCapturerX11 : public DesktopCapturer {
   void DropShmImage();
   std::unique_ptr<DesktopFrame> CaptureShm(const DesktopRect& rect);
   std::unique_ptr<DesktopFrame> CaptureCopy(const DesktopRect& rect);
+  // Creates the Damage object once per connection, when the server has the
+  // extension.
+  void EnsureDamage();
 
   Callback* callback_ = nullptr;  // not owned
   int screen_ = -1;               // -1: the whole root window
@@ -70,6 +78,12 @@ class ScreenCapturerX11 : public DesktopCapturer {
   bool last_capture_used_shm_ = false;
   std::unique_ptr<_XDisplay, DisplayCloser> display_;
   std::shared_ptr<ShmImage> shm_image_;  // attached to display_ while held here
+  unsigned long damage_ = 0;             // on display_'s root; 0: none
+  bool damage_tried_ = false;            // for this connection
+  int damage_event_base_ = 0;
+  bool damaged_ = true;       // drawn on since the last capture began
+  bool have_capture_ = false;  // the last Capture succeeded
+  DesktopRect last_rect_;      // and copied this
 };
 
 }  // namespace chat_capture
