@@ -3,6 +3,8 @@
 #include <json/json.h>
 
 #include <QDebug>
+#include <QMetaObject>
+#include <QPointer>
 #include <QString>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -10,6 +12,7 @@
 
 #include "base/log.h"
 #include "main/machine_info.h"
+#include "tessel/error_line.h"
 #include "tessel/tessel.h"
 #include "tesselnet/md5.h"
 #include "tesselnet/ru_doveri.h"
@@ -220,6 +223,38 @@ void CheckVersion() {
     const bool ok = PostJson(url, signedText, &code, &message, &result, true, config);
     qDebug() << "[versionCheck]result:" << ok << code << QString::fromStdString(message)
              << QString::fromStdString(result);
+  });
+}
+
+void SendFeedback(const std::string& content, const std::string& contact, QObject* receiver,
+                  const ServiceConfig& config) {
+  QPointer<QObject> target(receiver);
+  auto answer = [target](bool ok, int code, const std::string& message,
+                         const std::string& result) {
+    if (!ok) TSL_ERROR_LINE("[feedback failed!]errcode: %d, errmsg: %s", code, message.c_str());
+    if (!target) return;
+    QMetaObject::invokeMethod(target.data(), "slot_feedBack", Qt::QueuedConnection,
+                              Q_ARG(bool, ok), Q_ARG(int, code), Q_ARG(std::string, message),
+                              Q_ARG(std::string, result));
+  };
+  if (!config.Configured()) {
+    answer(false, kNotConfigured, "未配置反馈服务，无法发送", std::string());
+    return;
+  }
+  Json::Value params(Json::objectValue);
+  params["app_name"] = CD ? CD->appInfo()->getAppName() : std::string("QNChat");
+  params["content"] = content;
+  params["contact"] = contact;
+  const std::string signedText =
+      SignParams(Styled(params), config.salt, CD ? CD->appInfo()->getAppName() : "QNChat",
+                 CD ? CD->appInfo()->getAppVersion() : "1.0.0");
+  qDebug() << "[sign_param]:" << QString::fromStdString(signedText);
+  const std::string url = config.endpoint + kFeedbackPath;
+  QtConcurrent::run([url, signedText, config, answer] {
+    int code = -1;
+    std::string message, result;
+    const bool ok = PostJson(url, signedText, &code, &message, &result, true, config);
+    answer(ok, code, message, result);
   });
 }
 

@@ -10,6 +10,8 @@
 
 #include <string>
 
+class QObject;
+
 namespace update_client {
 
 // Preset keys of the installation.
@@ -65,5 +67,16 @@ bool PostJson(const std::string& url, const std::string& body, int* code, std::s
 // The start-up version check: logs what it sends and what comes back; logs
 // that it is skipped when the service is not configured.
 void CheckVersion();
+
+// Code of the feedback answer when no service is configured.
+constexpr int kNotConfigured = -20;
+
+// Sends one feedback (trimmed content and contact) from the settings dialog:
+// signs on the calling (GUI) thread, posts on the thread pool, and answers
+// exactly once by invoking receiver's "slot_feedBack"(bool, int, std::string,
+// std::string) queued. Without a configured service it answers at once that
+// the feedback cannot be sent.
+void SendFeedback(const std::string& content, const std::string& contact, QObject* receiver,
+                  const ServiceConfig& config);
 
 }  // namespace update_client

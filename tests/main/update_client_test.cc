@@ -13,6 +13,14 @@
 #include <sstream>
 #include <thread>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+
+#include "main/dialog/setting_dialog/setting_dialog.h"
 #include "support/shell_output.h"
 #include "tessel/digest.h"
 #include "tesselnet/md5.h"
@@ -129,6 +137,9 @@ class UpdateClientServiceTest : public testing::Test {
     add("/err5", 200, R"({"errcode":5,"errmsg":"bad sign"})");
     add("/notjson", 200, "<html>busy</html>");
     add("/missing", 404, "not here");
+    // The feedback form posts to <endpoint>/goapi/user/feedBack.
+    add("/ok/goapi/user/feedBack", 200, R"({"errcode":0,"errmsg":"ok","encrypt":0,"result":""})");
+    add("/err5/goapi/user/feedBack", 200, R"({"errcode":5,"errmsg":"bad sign"})");
     std::ofstream(dir_ + "/table.json") << Compact(table);
     const std::string pid = ShellOutput(
         "/usr/bin/python3 " QNCHAT_SOURCE_DIR "/tests/main/data/update_service.py " + dir_ +
@@ -212,6 +223,62 @@ TEST_F(UpdateClientServiceTest, UntrustedCertificateAndNoServerAreErrorsNeverSuc
   EXPECT_FALSE(update_client::PostJson("https://127.0.0.1:1/ok", "{}", &code, &message, &result,
                                        true, config_));
   EXPECT_NE(code, 0);
+}
+
+// The settings dialog's feedback form through the real client: what the user
+// reads for a success, a service error and a service that is not set up.
+class RecordingSettingDialog : public SettingDialog {
+ public:
+  QStringList shown;
+
+ protected:
+  void ShowInformation(const QString& text) override { shown << text; }
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 15000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  return done();
+}
+
+void Submit(RecordingSettingDialog* dialog, const QString& text) {
+  dialog->findChild<QTextEdit*>(QStringLiteral("feedback_te"))->setPlainText(text);
+  dialog->findChild<QLineEdit*>(QStringLiteral("contact_le"))->setText(QStringLiteral("a@b.c"));
+  dialog->findChild<QPushButton*>(QStringLiteral("commit_btn"))->click();
+}
+
+TEST_F(UpdateClientServiceTest, FeedbackFormShowsWhatTheServiceAnswered) {
+  RU_Doveri::Init("");
+  qRegisterMetaType<std::string>("std::string");
+  RecordingSettingDialog dialog;
+  update_client::ServiceConfig config = config_;
+  dialog.SetFeedbackSender([&config](const QString& content, const QString& contact,
+                                     QObject* receiver) {
+    update_client::SendFeedback(content.toStdString(), contact.toStdString(), receiver, config);
+  });
+  config.endpoint = config_.endpoint + "/ok";
+  Submit(&dialog, QStringLiteral("界面很好用，希望增加消息撤回的提示"));
+  ASSERT_TRUE(WaitFor([&dialog] { return !dialog.shown.isEmpty(); }));
+  EXPECT_EQ(dialog.shown.last(), QStringLiteral("反馈成功"));
+  const Json::Value sent = Parse(tsl::Digest().decrypt(
+      Parse(Parse(LastBody())["body"].asString())["params"].asString(), kKey));
+  EXPECT_EQ(sent["content"].asString(), "界面很好用，希望增加消息撤回的提示");
+  EXPECT_EQ(sent["contact"].asString(), "a@b.c");
+  EXPECT_FALSE(sent["sign"].asString().empty());
+
+  config.endpoint = config_.endpoint + "/err5";
+  Submit(&dialog, QStringLiteral("第二条反馈，内容也超过十五个字符了"));
+  ASSERT_TRUE(WaitFor([&dialog] { return dialog.shown.size() == 2; }));
+  EXPECT_EQ(dialog.shown.last(), QStringLiteral("反馈失败。\n错误码：5\n错误内容：bad sign"));
+
+  config.endpoint.clear();  // no service configured: said at once, nothing posted
+  const std::string before = LastBody();
+  Submit(&dialog, QStringLiteral("第三条反馈，内容也超过十五个字符了"));
+  ASSERT_TRUE(WaitFor([&dialog] { return dialog.shown.size() == 3; }));
+  EXPECT_TRUE(dialog.shown.last().startsWith(QStringLiteral("反馈失败。\n错误码：-20")));
+  EXPECT_EQ(LastBody(), before);
 }
 
 }  // namespace
