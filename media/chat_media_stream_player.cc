@@ -242,10 +242,13 @@ int ChatMediaStreamPlayer::Open() {
     av_dict_set(&raw, "timeout", kSocketTimeoutUs, 0);
   }
   // Hand on every packet at once: the decoder never waits to reorder.
-  av_dict_set(&raw, "fflags", "nobuffer", 0);
-  av_dict_set(&raw, "max_delay", "0", 0);
-  av_dict_set(&raw, "probesize", "32768", 0);
-  av_dict_set(&raw, "analyzeduration", "0", 0);
+  const LatencyOptions& latency = latency_options_;
+  if (latency.demuxer_no_buffer) av_dict_set(&raw, "fflags", "nobuffer", 0);
+  if (latency.demuxer_no_reorder) av_dict_set(&raw, "max_delay", "0", 0);
+  if (latency.small_probe) {
+    av_dict_set(&raw, "probesize", "32768", 0);
+    av_dict_set(&raw, "analyzeduration", "0", 0);
+  }
   int error = avformat_open_input(&context, url_.c_str(), input_format, &raw);
   std::unique_ptr<AVDictionary, DictionaryDeleter> options(raw);
   if (error < 0) {
@@ -293,8 +296,10 @@ int ChatMediaStreamPlayer::Open() {
   }
   // Frame threading holds back one picture per extra thread.
   raw = nullptr;
-  av_dict_set(&raw, "threads", "1", 0);
-  av_dict_set(&raw, "flags", "low_delay", 0);
+  // (libavcodec's own default is one thread; "auto" is what ffmpeg's tools
+  // choose, and what the measurement compares against.)
+  av_dict_set(&raw, "threads", latency_options_.decoder_single_thread ? "1" : "auto", 0);
+  if (latency_options_.decoder_low_delay) av_dict_set(&raw, "flags", "low_delay", 0);
   error = avcodec_open2(decoder_.get(), codec, &raw);
   options.reset(raw);
   if (error < 0) {

@@ -67,6 +67,18 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
   // while the sharer does not answer. Not from the observer's calls.
   void Stop() override;
 
+  // What the player asks of FFmpeg to cut delay. Each can be turned off to
+  // measure what it buys (bench/screen_share does); the defaults are what
+  // that measurement kept. Call before Start.
+  struct LatencyOptions {
+    bool decoder_single_thread = true;  // "threads" 1, else "auto" (frame threads)
+    bool decoder_low_delay = true;      // "flags" low_delay
+    bool demuxer_no_buffer = true;      // "fflags" nobuffer
+    bool demuxer_no_reorder = true;     // "max_delay" 0: no reordering queue for RTP
+    bool small_probe = true;            // "probesize" 32768, "analyzeduration" 0
+  };
+  void SetLatencyOptions(const LatencyOptions& options) { latency_options_ = options; }
+
   // Protocols FFmpeg may open, comma separated. Tests only (a local file
   // stands in for a stream layout our server does not produce); call before
   // Start.
@@ -105,6 +117,7 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
   const int format_;
   std::string whitelist_ = kProtocolWhitelist;
   std::string format_name_ = "rtsp";
+  LatencyOptions latency_options_;
   // The thread's own while it runs.
   std::unique_ptr<AVFormatContext, FormatContextDeleter> input_;
   std::unique_ptr<AVCodecContext, CodecContextDeleter> decoder_;

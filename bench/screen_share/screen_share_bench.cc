@@ -11,6 +11,13 @@
 //    clock shown, for our server with and without the wake-up on push, and
 //    for a reference chain of ffmpeg x11grab+libx264 pushing to an ffmpeg
 //    RTSP listener. Everything listens on 127.0.0.1.
+// 3. The real viewer: our player, and our window on a second Xvfb read back
+//    through its server (glass to glass), beside the ffmpeg chain; viewer
+//    CPU per picture (player thread, window threads) beside
+//    `ffmpeg -i URL -f null -`.
+// Arguments: none for all of it; "viewer [runs]" for part 3's chains only,
+// run after run with the load average seen (the machine is shared);
+// "options [rounds]" for what each of the player's low-latency options buys.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <arpa/inet.h>
@@ -25,7 +32,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
+#include <fstream>
+#include <optional>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -756,8 +767,10 @@ class PlayerProbe : public chat::ChatMediaStreamObserver {
   void OnFrame(std::unique_ptr<chat::ChatVideoFrame> frame) override {
     const uint32_t arrived = ClockMs();
     const double cpu = ThreadCpuSeconds();
-    const bool warm = std::chrono::steady_clock::now() >= warm_;
+    const auto now = std::chrono::steady_clock::now();
+    const bool warm = now >= warm_;
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!first_picture_) first_picture_ = now;
     if (!warm) {
       cpu_at_warm_ = cpu;
       return;
@@ -786,6 +799,12 @@ class PlayerProbe : public chat::ChatMediaStreamObserver {
   }
 
   void SetWarm(std::chrono::steady_clock::time_point warm) { warm_ = warm; }
+  // From `start` to the first decoded picture, in ms; -1 when none came.
+  double FirstPictureMs(std::chrono::steady_clock::time_point start) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!first_picture_) return -1;
+    return std::chrono::duration<double, std::milli>(*first_picture_ - start).count();
+  }
   bool opened() const { return opened_; }
   Latency latency() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -810,7 +829,39 @@ class PlayerProbe : public chat::ChatMediaStreamObserver {
   std::vector<uint8_t> grey_ = std::vector<uint8_t>(static_cast<size_t>(kClockWidth) * kClockHeight);
   double cpu_at_warm_ = 0, cpu_ = 0;
   int frames_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> first_picture_;
 };
+
+// CPU seconds (user + system) of this process's threads whose name starts
+// with the prefix ("GraphicsWindow", "llvmpipe").
+double NamedThreadsCpuSeconds(const char* prefix) {
+  double total = 0;
+  DIR* dir = opendir("/proc/self/task");
+  if (!dir) return 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string base = std::string("/proc/self/task/") + entry->d_name;
+    std::ifstream comm(base + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name.compare(0, strlen(prefix), prefix) != 0) continue;
+    std::ifstream stat(base + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::string rest = line.substr(line.rfind(')') + 2);
+    char state;
+    long skip, utime, stime;
+    std::sscanf(rest.c_str(), "%c %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld %ld", &state, &skip,
+                &skip, &skip, &skip, &skip, &skip, &skip, &skip, &skip, &skip, &utime, &stime);
+    total += static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+  }
+  closedir(dir);
+  return total;
+}
+
+double WindowThreadsCpuSeconds() {
+  return NamedThreadsCpuSeconds("GraphicsWindow") + NamedThreadsCpuSeconds("llvmpipe");
+}
 
 // Reads the clock back from the window through the X server after every
 // redraw. The 1920x1080 picture fills the 1280x720 client area, so the clock
@@ -859,13 +910,16 @@ Latency ReadBackWindow(GraphicsWindow* window, const std::string& display_name,
 
 struct ViewerRun {
   Latency latency;
-  double cpu_per_picture_ms = 0;
+  double cpu_per_picture_ms = 0;  // the player's thread
+  double window_cpu_per_picture_ms = 0;  // the window's threads (scale, convert, draw)
   int frames = 0;
+  double first_picture_ms = -1;
 };
 
 // Our share → our server → our player → (the window on the viewer's own
 // display, read back | the decoded picture).
-ViewerRun RunOurViewer(const std::string& window_display) {
+ViewerRun RunOurViewer(const std::string& window_display,
+                       const chat::ChatMediaStreamPlayer::LatencyOptions& options = {}) {
   ViewerRun run;
   ServedShare share;
   if (!share.ok()) return run;
@@ -889,9 +943,16 @@ ViewerRun RunOurViewer(const std::string& window_display) {
   const auto end = warm + std::chrono::seconds(kSeconds);
   probe.SetWarm(warm);
   chat::ChatMediaStreamPlayer player(share.url(), &probe);
+  player.SetLatencyOptions(options);
+  const double window_cpu = WindowThreadsCpuSeconds();
+  const uint64_t window_pictures = window ? window->GetPictureCount() : 0;
+  const auto start = std::chrono::steady_clock::now();
   player.Start();
   if (window) {
     run.latency = ReadBackWindow(window.get(), window_display, warm, end);
+    const uint64_t drawn = window->GetPictureCount() - window_pictures;
+    if (drawn)
+      run.window_cpu_per_picture_ms = (WindowThreadsCpuSeconds() - window_cpu) * 1000 / drawn;
   } else {
     std::this_thread::sleep_until(end);  // the probe measures on the player's thread
     run.latency = probe.latency();
@@ -900,6 +961,7 @@ ViewerRun RunOurViewer(const std::string& window_display) {
   if (!probe.opened()) fprintf(stderr, "our player did not open %s\n", share.url().c_str());
   run.cpu_per_picture_ms = probe.CpuPerPictureMs();
   run.frames = probe.frames();
+  run.first_picture_ms = probe.FirstPictureMs(start);
   return run;
 }
 
@@ -932,9 +994,115 @@ double FfmpegNullDecodeCpuPerPictureMs(int* pictures) {
   return (Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) * 1000 / kPictures;
 }
 
+double LoadAverage() {
+  double load = -1;
+  if (FILE* file = fopen("/proc/loadavg", "r")) {
+    if (fscanf(file, "%lf", &load) != 1) load = -1;
+    fclose(file);
+  }
+  return load;
+}
+
+double P95(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[(values.size() - 1) * 95 / 100];
+}
+
+// "viewer N": the glass-to-glass chain and the ffmpeg reference only, N runs
+// side by side, with the load average seen at each; medians over the runs.
+int RunViewerOnly(const std::string& display, int runs) {
+  qnchat_test::Xvfb viewer_xvfb(1600, 1000, {"-br"});
+  if (!viewer_xvfb.ok()) {
+    fprintf(stderr, "viewer's Xvfb did not start\n");
+    return 1;
+  }
+  std::vector<double> medians, p95s, reference_medians, ratios, window_cpu, player_cpu;
+  for (int run = 0; run < runs; ++run) {
+    const double load_before = LoadAverage();
+    Latency reference = RunReferenceLatency(display);
+    ViewerRun shown = RunOurViewer(viewer_xvfb.display());
+    printf("run %d, 1-minute load %.2f before, %.2f after:\n", run + 1, load_before,
+           LoadAverage());
+    PrintLatency("  ffmpeg push -> listener", reference);
+    PrintLatency("  ours, window read back", shown.latency);
+    printf("  ours viewer cpu per picture: player %.2f ms + window %.2f ms\n",
+           shown.cpu_per_picture_ms, shown.window_cpu_per_picture_ms);
+    fflush(stdout);
+    if (shown.latency.ms.empty() || reference.ms.empty()) continue;
+    medians.push_back(Median(shown.latency.ms));
+    p95s.push_back(P95(shown.latency.ms));
+    reference_medians.push_back(Median(reference.ms));
+    ratios.push_back(reference_medians.back() / medians.back());
+    window_cpu.push_back(shown.window_cpu_per_picture_ms);
+    player_cpu.push_back(shown.cpu_per_picture_ms);
+  }
+  if (medians.empty()) return 1;
+  printf("over %zu runs (medians of the runs): glass to glass ours median %.1f ms (target <= 50), "
+         "p95 %.1f ms (target <= 60); ffmpeg chain median %.1f ms; %.2fx faster (target >= "
+         "1.80x); viewer cpu per picture player %.2f ms + window %.2f ms\n",
+         medians.size(), Median(medians), Median(p95s), Median(reference_medians), Median(ratios),
+         Median(player_cpu), Median(window_cpu));
+  return 0;
+}
+
+// "options N": what each of the player's low-latency options buys. The
+// player with all of them, then with each one turned off, N rounds:
+// time from Start to the first decoded picture, and clock on screen to
+// decoded picture.
+int RunPlayerOptions(int rounds) {
+  using Options = chat::ChatMediaStreamPlayer::LatencyOptions;
+  struct Variant {
+    const char* name;
+    Options options;
+  };
+  std::vector<Variant> variants(6);
+  variants[0].name = "all on";
+  variants[1].name = "threads auto";
+  variants[1].options.decoder_single_thread = false;
+  variants[2].name = "no low_delay";
+  variants[2].options.decoder_low_delay = false;
+  variants[3].name = "no fflags nobuffer";
+  variants[3].options.demuxer_no_buffer = false;
+  variants[4].name = "no max_delay 0";
+  variants[4].options.demuxer_no_reorder = false;
+  variants[5].name = "default probe/analyze";
+  variants[5].options.small_probe = false;
+  std::vector<std::vector<double>> first(variants.size()), median(variants.size()),
+      p95(variants.size());
+  for (int round = 0; round < rounds; ++round) {
+    printf("round %d, 1-minute load %.2f\n", round + 1, LoadAverage());
+    for (size_t i = 0; i < variants.size(); ++i) {
+      ViewerRun run = RunOurViewer("", variants[i].options);
+      if (run.latency.ms.empty()) {
+        printf("  %-22s no pictures\n", variants[i].name);
+        continue;
+      }
+      first[i].push_back(run.first_picture_ms);
+      median[i].push_back(Median(run.latency.ms));
+      p95[i].push_back(P95(run.latency.ms));
+      printf("  %-22s first picture %7.1f ms, latency median %5.1f ms p95 %5.1f ms, cpu %.2f "
+             "ms/picture\n",
+             variants[i].name, run.first_picture_ms, median[i].back(), p95[i].back(),
+             run.cpu_per_picture_ms);
+      fflush(stdout);
+    }
+  }
+  printf("medians over %d rounds:\n", rounds);
+  for (size_t i = 0; i < variants.size(); ++i) {
+    printf("  %-22s first picture %7.1f ms, latency median %5.1f ms, p95 %5.1f ms\n",
+           variants[i].name, Median(first[i]), Median(median[i]), Median(p95[i]));
+  }
+  return 0;
+}
+
 }  // namespace
 
-int main() {
+// No argument: everything. "viewer [runs]": the glass-to-glass viewer chain
+// beside the ffmpeg chain only. "options [rounds]": the player's options.
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const int repeat = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
   qnchat_test::Xvfb xvfb(kWidth, kHeight, {"-br"});
   if (!xvfb.ok()) {
     fprintf(stderr, "Xvfb did not start\n");
@@ -944,6 +1112,10 @@ int main() {
   // The per-request debug lines of the server would drown the figures.
   SetLogSink(WarningsOnly, nullptr);
   Animator animator(xvfb.display(), kClockHeight + 8);
+  if (mode == "viewer" || mode == "options") {
+    ClockDrawer clock(xvfb.display());
+    return mode == "viewer" ? RunViewerOnly(xvfb.display(), repeat) : RunPlayerOptions(repeat);
+  }
 
   chat_rtsp::EncodeStats stats;
   double animator_before = animator.CpuSeconds();
@@ -1010,12 +1182,16 @@ int main() {
   }
   int null_pictures = 0;
   const double null_cpu = FfmpegNullDecodeCpuPerPictureMs(&null_pictures);
+  const double viewer_cpu = shown.cpu_per_picture_ms + shown.window_cpu_per_picture_ms;
   printf("viewer cpu per 1080p picture: our player (decode + convert) %.2f ms over %d pictures; "
-         "with the window %.2f ms; ffmpeg -i URL -f null - %.2f ms over %d pictures",
-         decoded.cpu_per_picture_ms, decoded.frames, shown.cpu_per_picture_ms, null_cpu,
-         null_pictures);
-  if (null_cpu > 0 && decoded.cpu_per_picture_ms > 0)
-    printf(" (ours/ffmpeg %.2fx)", decoded.cpu_per_picture_ms / null_cpu);
+         "with the window: player %.2f ms + window (scale, convert, draw) %.2f ms = %.2f ms; "
+         "ffmpeg -i URL -f null - %.2f ms over %d pictures",
+         decoded.cpu_per_picture_ms, decoded.frames, shown.cpu_per_picture_ms,
+         shown.window_cpu_per_picture_ms, viewer_cpu, null_cpu, null_pictures);
+  if (null_cpu > 0 && decoded.cpu_per_picture_ms > 0) {
+    printf(" (decode: ours/ffmpeg %.2fx; ours with the window/ffmpeg decoding only %.2fx)",
+           decoded.cpu_per_picture_ms / null_cpu, viewer_cpu / null_cpu);
+  }
   printf("\n");
   printf("clock redraws: %llu\n", static_cast<unsigned long long>(clock.Draws()));
   ok = ok && !with_wake.ms.empty() && !without_wake.ms.empty() && !reference.ms.empty() &&

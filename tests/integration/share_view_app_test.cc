@@ -1,0 +1,358 @@
+// Watching a share in the application, end to end: peer A (qnchat-peer in
+// namespace A) shares its Xvfb screen; the application (ChatApp, its core in
+// namespace B: the GUI thread enters B while the core starts and while it
+// opens the share, so the player's thread lives there too) accepts the offer,
+// and its video window on B's own Xvfb shows A's screen, read back through
+// B's X server. A pattern drawn on A's screen must come out in B's window; a
+// closed share takes the player away and hides the window.
+//
+// gtest, Qt and the project's headers before Xlib, whose macros (None,
+// Bool, Status) clash with their names.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMetaType>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "main/chat_app.h"
+#include "support/log_capture.h"
+#include "support/netns.h"
+#include "support/peer_process.h"
+#include "support/qt/qt_test_main.h"
+#include "support/xvfb.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+using qnchat_test::Network;
+using qnchat_test::NetNamespace;
+using qnchat_test::PeerOptions;
+using qnchat_test::PeerProcess;
+
+struct Rgb {
+  int r, g, b;
+};
+
+constexpr int kWaitMs = 15000;
+// Through H.264 and back: flat areas come out within a few levels.
+constexpr int kTolerance = 12;
+
+// The application's HOME, XDG directories and its X server, made before the
+// application object (its video window opens $DISPLAY when it is built).
+struct AppEnvironment {
+  ~AppEnvironment() {
+    if (!home.empty()) QDir(QString::fromStdString(home)).removeRecursively();
+  }
+  std::string home;
+  std::unique_ptr<qnchat_test::Xvfb> xvfb;
+} g_env;
+
+bool RunUntil(const std::function<bool()>& pred, int timeout_ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!pred()) {
+    const qint64 left = timeout_ms - clock.elapsed();
+    if (left <= 0) return false;
+    // Some conditions live in X servers, which send no Qt events: look again
+    // at least every 50 ms.
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
+                                    static_cast<int>(std::min<qint64>(left, 50)));
+  }
+  return true;
+}
+
+// Joins the calling thread to a named namespace; the descriptor of the one it
+// left (for Leave), -1 on failure.
+int Enter(const std::string& name) {
+  const int old_fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  const bool ok = old_fd >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+  if (fd >= 0) close(fd);
+  if (!ok && old_fd >= 0) {
+    close(old_fd);
+    return -1;
+  }
+  return old_fd;
+}
+
+void Leave(int old_fd) {
+  if (old_fd < 0) return;
+  setns(old_fd, CLONE_NEWNET);
+  close(old_fd);
+}
+
+// The top-level window of the class, or 0.
+Window FindWindowOfClass(Display* display, const char* wanted) {
+  Window root = DefaultRootWindow(display), parent, *children = nullptr;
+  unsigned int count = 0;
+  Window found = 0;
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
+  for (unsigned int i = 0; i < count && !found; ++i) {
+    XClassHint hint{};
+    if (XGetClassHint(display, children[i], &hint)) {
+      if (hint.res_class && std::string(hint.res_class) == wanted) found = children[i];
+      XFree(hint.res_name);
+      XFree(hint.res_class);
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+bool Near(Rgb a, Rgb b) {
+  return std::abs(a.r - b.r) <= kTolerance && std::abs(a.g - b.g) <= kTolerance &&
+         std::abs(a.b - b.b) <= kTolerance;
+}
+
+// Quadrants: top left, top right, bottom left, bottom right.
+struct Pattern {
+  Rgb quadrant[4];
+};
+
+const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
+    kBlack{0, 0, 0}, kYellow{255, 255, 0};
+
+// Four override-redirect windows of solid colour covering A's screen, drawn
+// by A's X server itself.
+class ScreenPattern {
+ public:
+  ScreenPattern(Display* display, const Pattern& pattern) : display_(display) {
+    const int screen = DefaultScreen(display);
+    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
+    for (int i = 0; i < 4; ++i) {
+      XSetWindowAttributes attributes{};
+      attributes.override_redirect = True;
+      const Rgb c = pattern.quadrant[i];
+      attributes.background_pixel = (static_cast<unsigned long>(c.r) << 16) | (c.g << 8) | c.b;
+      windows_[i] = XCreateWindow(display, DefaultRootWindow(display), (i % 2) * width / 2,
+                                  (i / 2) * height / 2, width / 2, height / 2, 0, CopyFromParent,
+                                  InputOutput, CopyFromParent,
+                                  CWOverrideRedirect | CWBackPixel, &attributes);
+      XMapRaised(display, windows_[i]);
+    }
+    XSync(display, False);
+  }
+  ~ScreenPattern() {
+    for (Window w : windows_) XDestroyWindow(display_, w);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_;
+  Window windows_[4];
+};
+
+class ShareViewAppTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!qnchat_test::IsRoot()) return;
+    app_ = ChatApp::Instance();
+    ASSERT_NE(app_, nullptr);
+    ASSERT_TRUE(g_env.xvfb && g_env.xvfb->ok());
+    recorder_ = new QObject;
+    QObject::connect(app_, &ChatApp::Sig_RecvShareScreenUrl, recorder_,
+                     [](QString url, QString, QString) { offers_.push_back(url.toStdString()); });
+    QObject::connect(app_, &ChatApp::Sig_AcceptedScreenShare, recorder_,
+                     [] { ++accepted_; });
+
+    sharer_xvfb_ = new qnchat_test::Xvfb(1280, 720);
+    ASSERT_TRUE(sharer_xvfb_->ok());
+    network_ = new Network;
+    std::vector<NetNamespace*> hosts = network_->MakeSegment(2);
+    ASSERT_EQ(hosts.size(), 2u);
+    app_ns_ = hosts[0];
+    PeerOptions options;
+    options.nick = "Alice";
+    options.host = "host-a";
+    options.uuid = "uuid-a";
+    options.env = {"DISPLAY=" + sharer_xvfb_->display()};
+    sharer_ = PeerProcess::Start(*hosts[1], options).release();
+    ASSERT_NE(sharer_, nullptr);
+
+    const int old_ns = Enter(app_ns_->name());
+    ASSERT_GE(old_ns, 0);
+    const bool started = app_->Init();
+    Leave(old_ns);
+    ASSERT_TRUE(started);
+  }
+
+  static void TearDownTestSuite() {
+    delete sharer_;
+    sharer_ = nullptr;
+    delete network_;
+    network_ = nullptr;
+    delete sharer_xvfb_;
+    sharer_xvfb_ = nullptr;
+    delete recorder_;
+    recorder_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (!qnchat_test::IsRoot()) GTEST_SKIP() << "needs root for network namespaces";
+    ASSERT_NE(sharer_, nullptr);
+    viewer_display_ = XOpenDisplay(g_env.xvfb->display().c_str());
+    ASSERT_NE(viewer_display_, nullptr);
+    sharer_display_ = XOpenDisplay(sharer_xvfb_->display().c_str());
+    ASSERT_NE(sharer_display_, nullptr);
+  }
+  void TearDown() override {
+    if (viewer_display_) XCloseDisplay(viewer_display_);
+    if (sharer_display_) XCloseDisplay(sharer_display_);
+  }
+
+  // OpenShareScreen as the user's click does it, on the GUI thread, inside
+  // the application's namespace so the player's thread starts there.
+  static void OpenShareScreen() {
+    const int old_ns = Enter(app_ns_->name());
+    ASSERT_GE(old_ns, 0);
+    app_->OpenShareScreen();
+    Leave(old_ns);
+  }
+
+  // The pixel of the window at (x, y), read through the viewer's server.
+  Rgb Pixel(Window window, int x, int y) {
+    XImage* image = XGetImage(viewer_display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return Rgb{-1000, -1000, -1000};
+    unsigned long pixel = XGetPixel(image, 0, 0);
+    XDestroyImage(image);
+    return Rgb{static_cast<int>((pixel >> 16) & 0xFF), static_cast<int>((pixel >> 8) & 0xFF),
+               static_cast<int>(pixel & 0xFF)};
+  }
+
+  // The window shows the pattern: the middle of each quadrant of the 1280 x
+  // 720 client area (the sharer's screen has the same size: no bars).
+  bool Shows(Window window, const Pattern& pattern) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(viewer_display_, window, &attributes) ||
+        attributes.map_state != IsViewable) {
+      return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+      const int x = (i % 2) * attributes.width / 2 + attributes.width / 4;
+      const int y = (i / 2) * attributes.height / 2 + attributes.height / 4;
+      if (!Near(Pixel(window, x, y), pattern.quadrant[i])) return false;
+    }
+    return true;
+  }
+
+  std::string Describe(Window window) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+      Rgb c = Pixel(window, (i % 2) * 640 + 320, (i / 2) * 360 + 180);
+      text += "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) +
+              ") ";
+    }
+    return text;
+  }
+
+  static ChatApp* app_;
+  static QObject* recorder_;
+  static qnchat_test::Xvfb* sharer_xvfb_;
+  static Network* network_;
+  static NetNamespace* app_ns_;
+  static PeerProcess* sharer_;
+  static std::vector<std::string> offers_;
+  static int accepted_;
+  Display* viewer_display_ = nullptr;
+  Display* sharer_display_ = nullptr;
+};
+
+ChatApp* ShareViewAppTest::app_ = nullptr;
+QObject* ShareViewAppTest::recorder_ = nullptr;
+qnchat_test::Xvfb* ShareViewAppTest::sharer_xvfb_ = nullptr;
+Network* ShareViewAppTest::network_ = nullptr;
+NetNamespace* ShareViewAppTest::app_ns_ = nullptr;
+PeerProcess* ShareViewAppTest::sharer_ = nullptr;
+std::vector<std::string> ShareViewAppTest::offers_;
+int ShareViewAppTest::accepted_ = 0;
+
+TEST_F(ShareViewAppTest, AcceptedShareShowsTheSharersScreenUntilItCloses) {
+  const std::string app_uuid = app_->GetLocalCard().uuid.toStdString();
+  const std::string app_host = app_->GetLocalCard().device.toStdString();
+  Json::Value me(Json::objectValue);
+  me["uuid"] = app_uuid;
+  ASSERT_TRUE(sharer_->WaitEvent("OnPeerEntry", kWaitMs, qnchat_test::Fields(me)));
+  ASSERT_TRUE(RunUntil([] { return app_->IsPeerOnline("uuid-a"); }, kWaitMs));
+
+  // The video window exists from the start, hidden.
+  const Window window = FindWindowOfClass(viewer_display_, "QNChatConsoleGraphicsWindow");
+  ASSERT_NE(window, 0u);
+  XWindowAttributes attributes;
+  ASSERT_TRUE(XGetWindowAttributes(viewer_display_, window, &attributes));
+  EXPECT_EQ(attributes.map_state, IsUnmapped);
+
+  const Pattern first{{kRed, kGreen, kBlue, kWhite}};
+  auto pattern = std::make_unique<ScreenPattern>(sharer_display_, first);
+  qnchat_test::LogCapture log;
+  ASSERT_GT(sharer_->CommandResult("share " + app_host + " " + app_uuid), 0);
+  ASSERT_TRUE(RunUntil([] { return !offers_.empty(); }, kWaitMs));
+  const std::string url = offers_.back();
+  EXPECT_EQ(app_->PendingShareScreenUrl(), url);
+  EXPECT_FALSE(app_->IsWatchingShare());
+
+  OpenShareScreen();
+  EXPECT_EQ(accepted_, 1);
+  EXPECT_TRUE(app_->IsWatchingShare());
+  EXPECT_TRUE(app_->PendingShareScreenUrl().empty());
+  const bool shown = RunUntil([&] { return Shows(window, first); }, kWaitMs);
+  EXPECT_TRUE(shown) << Describe(window);
+  EXPECT_TRUE(log.Has("open player 1"));
+  EXPECT_TRUE(log.Has("player new frame"));
+
+  // A second accept of the same offer does nothing: no second player, no
+  // second signal; the share plays on and follows A's screen.
+  OpenShareScreen();
+  EXPECT_EQ(accepted_, 1);
+  EXPECT_TRUE(app_->IsWatchingShare());
+  pattern.reset();
+  const Pattern second{{kYellow, kBlack, kWhite, kRed}};
+  pattern = std::make_unique<ScreenPattern>(sharer_display_, second);
+  EXPECT_TRUE(RunUntil([&] { return Shows(window, second); }, kWaitMs)) << Describe(window);
+
+  // A stops sharing: the application's player goes, its window hides.
+  ASSERT_GE(sharer_->CommandResult("closeshare"), 0);
+  EXPECT_TRUE(RunUntil([] { return !app_->IsWatchingShare(); }, kWaitMs));
+  EXPECT_TRUE(RunUntil(
+      [&] {
+        XWindowAttributes now;
+        return XGetWindowAttributes(viewer_display_, window, &now) &&
+               now.map_state == IsUnmapped;
+      },
+      kWaitMs));
+  // Nothing pending: accepting again opens nothing.
+  OpenShareScreen();
+  EXPECT_EQ(accepted_, 1);
+  EXPECT_FALSE(app_->IsWatchingShare());
+}
+
+}  // namespace
+
+QApplication* CreateTestApplication(int& argc, char** argv) {
+  char dir[] = "/tmp/qnchat-view-test-XXXXXX";
+  if (mkdtemp(dir) != nullptr) {
+    g_env.home = dir;
+    setenv("HOME", dir, 1);
+    setenv("XDG_CONFIG_HOME", (g_env.home + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (g_env.home + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (g_env.home + "/cache").c_str(), 1);
+  }
+  // The application's own screen; its video window opens it on construction.
+  g_env.xvfb = std::make_unique<qnchat_test::Xvfb>(1600, 1000);
+  if (g_env.xvfb->ok()) setenv("DISPLAY", g_env.xvfb->display().c_str(), 1);
+  unsetenv("QNCHAT_VIDEO_RENDERER");
+  return new ChatApp(argc, argv);
+}
