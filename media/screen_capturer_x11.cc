@@ -415,7 +415,14 @@ void ScreenCapturerX11::EnsureDamage() {
   // One event when the damage goes from empty to not empty; Capture empties
   // it again just before it copies the screen.
   const Damage damage = XDamageCreate(display, DefaultRootWindow(display), XDamageReportNonEmpty);
-  if (!trap.SyncAndCheck() && !display_lost_) damage_ = damage;
+  if (trap.SyncAndCheck() || display_lost_) return;
+  damage_ = damage;
+  // The server reports the whole window as damaged on creation; the capture
+  // that follows covers that, so the event (in the queue after the sync) is
+  // no news.
+  XEvent event;
+  while (XCheckTypedEvent(display, damage_event_base_ + XDamageNotify, &event)) {
+  }
 }
 
 bool ScreenCapturerX11::MayHaveChanged() {

@@ -236,6 +236,34 @@ TEST(ScreenCapturerX11Test, SelectsMonitorsByIndexAndNoticesWhenOneGoes) {
   XCloseDisplay(display);
 }
 
+TEST(ScreenCapturerX11Test, DamageTellsAStillScreenFromADrawnOne) {
+  qnchat_test::Xvfb xvfb(320, 240, {"-br"});
+  ASSERT_TRUE(xvfb.ok());
+  ScopedDisplay scoped(xvfb.display().c_str());
+  ScreenCapturerX11 capturer(DesktopCaptureOptions{});
+  FrameCollector collector;
+  capturer.Start(&collector);
+  // Nothing known before the first picture.
+  EXPECT_TRUE(capturer.MayHaveChanged());
+  ASSERT_EQ(capturer.Capture(), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(capturer.MayHaveChanged()) << i;
+
+  FillRootRectangle(xvfb.display(), 60, 40, 40, 20);
+  // The server sends the event after the drawing; the check is bounded.
+  bool changed = false;
+  for (int i = 0; i < 200 && !changed; ++i) {
+    changed = capturer.MayHaveChanged();
+    if (!changed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(changed);
+  // It stays changed until the next capture, which shows the drawing.
+  EXPECT_TRUE(capturer.MayHaveChanged());
+  ASSERT_EQ(capturer.Capture(), 0);
+  ASSERT_EQ(collector.frames.size(), 2u);
+  ExpectDrawnRectangle(*collector.frames[1], 60, 40);
+  EXPECT_FALSE(capturer.MayHaveChanged());
+}
+
 TEST(ScreenCapturerX11Test, NoDisplayIsACaptureFailureNotACrash) {
   for (const char* value : {static_cast<const char*>(nullptr), "", ":4711"}) {
     SCOPED_TRACE(value ? value : "(unset)");
@@ -386,6 +414,50 @@ TEST(ChatScreenSourceTest, EncodesTheRoundedScreenAtMostTwentyFiveFramesPerSecon
   EXPECT_EQ(pictures.back().height, 768);
   // Stopped means stopped: nothing more arrives.
   EXPECT_EQ(source->CapturedFrames(), frames);
+}
+
+TEST(ChatScreenSourceTest, AStillScreenIsCopiedOnceWhileFramesKeepComingAndADrawingIsCopiedAgain) {
+  qnchat_test::Xvfb xvfb(640, 480, {"-br"});
+  ASSERT_TRUE(xvfb.ok());
+  ScopedDisplay scoped(xvfb.display().c_str());
+  chat_base::RefPtr<chat::ChatScreenSource> source =
+      chat_base::MakeRefCounted<chat::ChatScreenSource>("/play/x", "host", "uuid");
+  ASSERT_TRUE(source->Start(-1));
+  for (int i = 0; i < 200 && source->CapturedFrames() < 30; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_GE(source->CapturedFrames(), 30u);
+  // Still: one copy of the screen, and every frame after it a repeat.
+  EXPECT_EQ(source->ScreenGrabs(), 1u);
+
+  FillRootRectangle(xvfb.display(), 200, 100, 40, 20);
+  for (int i = 0; i < 200 && source->ScreenGrabs() < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(source->ScreenGrabs(), 2u);
+  // Frames go on after the drawing. Stopped just after a key frame (one in
+  // 25), so the stream's newest ten frames start with one to decode from.
+  const uint64_t after = source->CapturedFrames();
+  auto enough = [&] {
+    const uint64_t n = source->CapturedFrames();
+    return n >= after + 30 && n % 25 >= 1 && n % 25 <= 5;
+  };
+  for (int i = 0; i < 2000 && !enough(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  source->Stop();
+  ASSERT_GE(source->CapturedFrames(), after + 30);
+  EXPECT_EQ(source->ScreenGrabs(), 2u);
+  EXPECT_EQ(source->GetEncodeStats().packets, source->CapturedFrames());
+  EXPECT_EQ(source->GetCaptureStats().repeats + source->GetCaptureStats().grabs,
+            source->CapturedFrames());
+
+  // What viewers see: the newest pictures show the rectangle (limited-range
+  // luma of 0x102030 is about 42; the black background 16).
+  std::vector<media_test::DecodedPicture> pictures =
+      media_test::DecodeStream(source->GetStream().get());
+  ASSERT_FALSE(pictures.empty());
+  const media_test::DecodedPicture& last = pictures.back();
+  ASSERT_EQ(last.width, 640);
+  EXPECT_NEAR(last.luma[110 * 640 + 220], 42, 4);
+  EXPECT_NEAR(last.luma[300 * 640 + 400], 16, 4);
 }
 
 }  // namespace
