@@ -295,6 +295,16 @@ bool ChatMessenger::FirstDelivery(const ChatMessage& message) {
   return true;
 }
 
+bool ChatMessenger::FirstExit(const ChatMessage& message) {
+  for (const Delivered& seen : exits_) {
+    if (seen.seq == message.seq && seen.uuid == message.uuid && seen.hostName == message.hostName)
+      return false;
+  }
+  exits_.push_back({message.hostName, message.uuid, message.seq});
+  if (exits_.size() > kExitsKept) exits_.pop_front();
+  return true;
+}
+
 void ChatMessenger::Dispatch(const ChatMessage& message, const std::string& local,
                              const std::string& remote) {
   auto peerUpdate = [&] {
@@ -318,7 +328,7 @@ void ChatMessenger::Dispatch(const ChatMessage& message, const std::string& loca
       break;
     case CHAT_CMD_EXIT:
       LogMessage(40, "exit message");
-      if (IsSelf(message)) return;
+      if (IsSelf(message) || !FirstExit(message)) return;
       peers_->Remove(message.hostName, message.uuid);
       break;
     case CHAT_CMD_PING:

@@ -92,6 +92,11 @@ class ChatMessenger {
   // False for a message this peer already reported: a sender that missed our
   // answer sends it again, and it is answered again but reported only once.
   bool FirstDelivery(const ChatMessage& message);
+  // False for an EXIT already handled. A host on two links hears each
+  // multicast twice; the copy of an EXIT read after the ENTRY that followed
+  // it on the other link would otherwise drop the peer again, leaving it
+  // known on one route only.
+  bool FirstExit(const ChatMessage& message);
   bool NextEntry(ChatMessage& out, int64_t now);
   // Under lock_.
   bool NextCard(ChatMessage& out, int64_t now);
@@ -118,6 +123,8 @@ class ChatMessenger {
   };
   static constexpr size_t kDeliveredKept = 200;
   std::deque<Delivered> delivered_;  // newest last
+  static constexpr size_t kExitsKept = 64;
+  std::deque<Delivered> exits_;  // network thread only, newest last
   int64_t sequence_ = 0;
   chat_base::RefPtr<chat_net::Wakeup> wakeup_;  // guarded by lock_
 };

@@ -1,6 +1,7 @@
 #include "support/peer_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
@@ -15,6 +16,7 @@
 #include <deque>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/netns.h"
 #include "tessel/paths.h"
@@ -158,6 +160,7 @@ void PeerProcess::ReadLines() {
     const ssize_t n = read(stdout_fd_, buffer, sizeof(buffer));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
+    reading_ = true;
     pending.append(buffer, static_cast<size_t>(n));
     size_t start = 0;
     for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -174,6 +177,7 @@ void PeerProcess::ReadLines() {
       changed_.notify_all();
     }
     pending.erase(0, start);
+    reading_ = false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   eof_ = true;
@@ -249,7 +253,20 @@ std::optional<PeerLine> PeerProcess::WaitEvent(const std::string& event, int tim
       timeout_ms, from);
 }
 
+void PeerProcess::CatchUp() {
+  // Bounded at one second: a peer that writes without pause must not hold
+  // the test here.
+  const int64_t until = NowMs() + 1000;
+  while (NowMs() < until) {
+    pollfd pfd{stdout_fd_, POLLIN, 0};
+    const bool pending = stdout_fd_ >= 0 && poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN);
+    if (!pending && !reading_.load()) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
 size_t PeerProcess::Count(const Match& match, size_t from) {
+  CatchUp();
   std::lock_guard<std::mutex> lock(mutex_);
   size_t count = 0;
   for (size_t i = from; i < lines_.size(); ++i) count += match(lines_[i].json) ? 1 : 0;

@@ -10,6 +10,7 @@
 #include <json/json.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -83,6 +84,8 @@ class PeerProcess {
   std::optional<PeerLine> WaitEvent(const std::string& event, int timeout_ms,
                                     const Match& match = nullptr, size_t from = 0);
   // How many received lines match.
+  // Lines the peer wrote before the call are counted even when the reading
+  // thread has not taken them from the pipe yet.
   size_t Count(const Match& match, size_t from = 0);
   size_t CountEvents(const std::string& event, const Match& match = nullptr, size_t from = 0);
   std::vector<PeerLine> Lines();
@@ -102,6 +105,8 @@ class PeerProcess {
  private:
   PeerProcess() = default;
   void ReadLines();
+  // Waits (at most 1 s) until what the peer wrote so far has been read.
+  void CatchUp();
   int WaitExit(int timeout_ms);
 
   PeerOptions options_;
@@ -120,6 +125,7 @@ class PeerProcess {
   std::condition_variable changed_;
   std::vector<PeerLine> lines_;
   bool eof_ = false;
+  std::atomic<bool> reading_{false};  // the reader holds bytes not yet made lines
 };
 
 // Matches lines whose members equal the given values (strings and integers).
