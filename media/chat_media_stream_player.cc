@@ -241,7 +241,8 @@ int ChatMediaStreamPlayer::Open() {
     av_dict_set(&raw, "rtsp_transport", "tcp", 0);  // the sharer offers interleaved RTP only
     av_dict_set(&raw, "timeout", kSocketTimeoutUs, 0);
   }
-  // Hand on every packet at once: the decoder never waits to reorder.
+  // No reordering queue for RTP, and a stream description read from the
+  // first packets instead of seconds of probing.
   const LatencyOptions& latency = latency_options_;
   if (latency.demuxer_no_buffer) av_dict_set(&raw, "fflags", "nobuffer", 0);
   if (latency.demuxer_no_reorder) av_dict_set(&raw, "max_delay", "0", 0);

@@ -67,13 +67,16 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
   // while the sharer does not answer. Not from the observer's calls.
   void Stop() override;
 
-  // What the player asks of FFmpeg to cut delay. Each can be turned off to
+  // What the player asks of FFmpeg to cut delay. Each can be switched to
   // measure what it buys (bench/screen_share does); the defaults are what
   // that measurement kept. Call before Start.
   struct LatencyOptions {
     bool decoder_single_thread = true;  // "threads" 1, else "auto" (frame threads)
     bool decoder_low_delay = true;      // "flags" low_delay
-    bool demuxer_no_buffer = true;      // "fflags" nobuffer
+    // "fflags" nobuffer: off. It drops the packets read while probing,
+    // the first key frame among them, so the first picture waited for the
+    // next key frame (1.3 s against 0.18 s) and later ones came no sooner.
+    bool demuxer_no_buffer = false;
     bool demuxer_no_reorder = true;     // "max_delay" 0: no reordering queue for RTP
     bool small_probe = true;            // "probesize" 32768, "analyzeduration" 0
   };

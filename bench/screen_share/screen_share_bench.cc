@@ -1,9 +1,11 @@
 // Screen sharing on an Xvfb screen of 1920x1080 with moving content, in one
 // run:
 // 1. Capture + conversion + encoding of our screen source against ffmpeg's
-//    x11grab + libx264 with the same settings, ten seconds each: CPU seconds
-//    per frame, achieved frames per second, the ratio, and our conversion and
-//    encoding times apart.
+//    x11grab + libx264 with the same settings, on a moving and on a still
+//    screen: CPU per frame, frames per second, the ratio and its target; our
+//    change check, copy, conversion and encoding times apart, ffmpeg's stages
+//    from runs that stop after x11grab and after the conversion; and the
+//    BGRA->NV12 conversion alone beside libyuv and the scaler used before.
 // 2. End-to-end latency: a millisecond clock drawn on the screen as black and
 //    white cells (with an inverted copy below, to reject torn pictures) is
 //    read back from the pictures ffmpeg decodes while pulling the stream
@@ -17,7 +19,8 @@
 //    `ffmpeg -i URL -f null -`.
 // Arguments: none for all of it; "viewer [runs]" for part 3's chains only,
 // run after run with the load average seen (the machine is shared);
-// "options [rounds]" for what each of the player's low-latency options buys.
+// "options [rounds]" for what each of the player's low-latency options buys;
+// "capture [rounds]" for part 1 only, with medians over the rounds.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <arpa/inet.h>
@@ -41,20 +44,25 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <libyuv/convert_from_argb.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
 }
 
 #include "chat_rtsp/rtsp_server.h"
 #include "chat_rtsp/rtsp_test_client.h"
 #include "base/log.h"
 #include "media/chat_media_stream_player.h"
+#include "media/bgra_to_nv12.h"
 #include "media/chat_screen_source.h"
 #include "media/graphics_window.h"
 #include "support/xvfb.h"
@@ -91,15 +99,30 @@ class Animator {
     thread_.join();
   }
   double CpuSeconds() const { return cpu_seconds_.load(); }
+  // Stops drawing (for a still screen) and returns once the drawing in
+  // progress reached the server; Resume draws again.
+  void Pause() {
+    const uint64_t seen = passes_.load();
+    paused_ = true;
+    while (!stop_ && running_ && passes_.load() < seen + 2)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  void Resume() { paused_ = false; }
 
  private:
   void Run(const std::string& name) {
     Display* display = XOpenDisplay(name.c_str());
     if (!display) return;
+    running_ = true;
     Window root = DefaultRootWindow(display);
     GC gc = XCreateGC(display, root, 0, nullptr);
     unsigned seed = 1;
     for (int tick = 0; !stop_; ++tick) {
+      passes_++;
+      if (paused_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        continue;
+      }
       for (int i = 0; i < 40; ++i) {
         XSetForeground(display, gc, rand_r(&seed) & 0xFFFFFF);
         XFillRectangle(display, root, gc, rand_r(&seed) % (kWidth - 200),
@@ -117,6 +140,9 @@ class Animator {
 
   const int top_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> paused_{false};
+  std::atomic<bool> running_{false};
+  std::atomic<uint64_t> passes_{0};
   std::atomic<double> cpu_seconds_{0};
   std::thread thread_;
 };
@@ -127,7 +153,8 @@ struct Result {
   uint64_t frames = 0;
 };
 
-Result RunOurs(chat_rtsp::EncodeStats* stats) {
+Result RunOurs(chat_rtsp::EncodeStats* stats, chat::CaptureStats* capture = nullptr,
+               int seconds = kSeconds) {
   Result result;
   chat_base::RefPtr<chat::ChatScreenSource> source =
       chat_base::MakeRefCounted<chat::ChatScreenSource>("/play/bench", "bench", "bench");
@@ -137,28 +164,40 @@ Result RunOurs(chat_rtsp::EncodeStats* stats) {
     fprintf(stderr, "screen source failed to start\n");
     return result;
   }
-  std::this_thread::sleep_for(std::chrono::seconds(kSeconds));
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
   source->Stop();
   result.wall_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.cpu_seconds = ProcessCpuSeconds() - cpu_before;
   result.frames = source->GetEncodeStats().packets;
   *stats = source->GetEncodeStats();
+  if (capture) *capture = source->GetCaptureStats();
   return result;
 }
 
-Result RunFfmpeg(const std::string& display) {
+// How far ffmpeg goes with each picture: x11grab alone (handed on without a
+// copy), then converted to NV12, then encoded as we encode.
+enum class FfmpegStage { kCapture, kConvert, kEncode };
+
+Result RunFfmpeg(const std::string& display, FfmpegStage stage = FfmpegStage::kEncode,
+                 int run_seconds = kSeconds) {
   Result result;
   int fds[2];
   if (pipe(fds) != 0) return result;
   std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
-  std::string seconds = std::to_string(kSeconds);
+  std::string seconds = std::to_string(run_seconds);
   std::vector<std::string> args = {
       "ffmpeg", "-hide_banner", "-nostats",   "-loglevel", "error",       "-progress", "pipe:2",
       "-f",     "x11grab",      "-framerate", "25",        "-video_size", size,        "-i",
-      display,  "-t",           seconds,      "-c:v",      "libx264",     "-preset",   "ultrafast",
-      "-tune",  "zerolatency",  "-g",         "25",        "-bf",         "0",         "-b:v",
-      "4M",     "-pix_fmt",     "nv12",       "-f",        "null",        "-"};
+      display,  "-t",           seconds};
+  if (stage == FfmpegStage::kEncode) {
+    for (const char* arg : {"-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-g",
+                            "25", "-bf", "0", "-b:v", "4M"})
+      args.push_back(arg);
+  }
+  args.push_back("-pix_fmt");
+  args.push_back(stage == FfmpegStage::kCapture ? "bgr0" : "nv12");
+  for (const char* arg : {"-f", "null", "-"}) args.push_back(arg);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -192,10 +231,166 @@ Result RunFfmpeg(const std::string& display) {
   return result;
 }
 
-void Print(const char* name, const Result& r) {
-  printf("%-8s frames %4llu  fps %5.2f  cpu %6.2f s  cpu/frame %6.2f ms\n", name,
-         static_cast<unsigned long long>(r.frames), r.frames / r.wall_seconds, r.cpu_seconds,
-         r.frames ? 1000 * r.cpu_seconds / r.frames : 0.0);
+double Median(std::vector<double> values);
+
+double ThreadCpuMs(const std::function<void()>& work, int times) {
+  const double before = ThreadCpuSeconds();
+  for (int i = 0; i < times; ++i) work();
+  return (ThreadCpuSeconds() - before) * 1000 / times;
+}
+
+// BGRA to NV12 of one 1080p picture, processor time on this thread: our
+// converter (vector and plain), libyuv's (BT.601 only, for scale) and the
+// scaler with the settings the source used before (BT.709).
+void PrintConversionFigures() {
+  const int stride = kWidth * 4;
+  std::vector<uint8_t> bgra(static_cast<size_t>(stride) * kHeight);
+  unsigned seed = 3;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      // Blocks of 24 pixels, like windows and text, not noise.
+      unsigned block = (x / 24) * 7919u + (y / 24) * 104729u;
+      uint8_t* p = &bgra[static_cast<size_t>(y) * stride + x * 4];
+      p[0] = static_cast<uint8_t>(block);
+      p[1] = static_cast<uint8_t>(block >> 8);
+      p[2] = static_cast<uint8_t>(block >> 16 ^ rand_r(&seed) % 4);
+      p[3] = 0;
+    }
+  std::vector<uint8_t> y(kWidth * kHeight), uv(kWidth * kHeight / 2);
+  const chat_rtsp::Nv12Planes planes{y.data(), kWidth, uv.data(), kWidth};
+  constexpr int kTimes = 40;
+  const double ours = ThreadCpuMs(
+      [&] { chat_rtsp::ConvertBgraToNv12(bgra.data(), stride, kWidth, kHeight, planes); }, kTimes);
+  const double plain = ThreadCpuMs(
+      [&] { chat_rtsp::ConvertBgraToNv12Plain(bgra.data(), stride, kWidth, kHeight, planes); },
+      kTimes);
+  const double yuv = ThreadCpuMs(
+      [&] {
+        libyuv::ARGBToNV12(bgra.data(), stride, y.data(), kWidth, uv.data(), kWidth, kWidth,
+                           kHeight);
+      },
+      kTimes);
+  SwsContext* scaler = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGRA, kWidth, kHeight,
+                                      AV_PIX_FMT_NV12, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+  const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+  sws_setColorspaceDetails(scaler, coefficients, 0, coefficients, 0, 0, 1 << 16, 1 << 16);
+  const double sws = ThreadCpuMs(
+      [&] {
+        const uint8_t* src[4] = {bgra.data(), nullptr, nullptr, nullptr};
+        const int src_stride[4] = {stride, 0, 0, 0};
+        uint8_t* dst[4] = {y.data(), uv.data(), nullptr, nullptr};
+        const int dst_stride[4] = {kWidth, kWidth, 0, 0};
+        sws_scale(scaler, src, src_stride, 0, kHeight, dst, dst_stride);
+      },
+      kTimes);
+  sws_freeContext(scaler);
+  printf("BGRA->NV12 per 1080p picture (cpu): ours BT.709 %.2f ms (plain code %.2f ms), "
+         "libyuv ARGBToNV12 BT.601 %.2f ms, swscale fast bilinear BT.709 (before) %.2f ms\n",
+         ours, plain, yuv, sws);
+
+  // The still screen's cost: the same picture encoded again, key frames apart.
+  chat_rtsp::FFmpegVideoSource source;
+  if (!source.Init(chat_rtsp::VideoParams{kWidth, kHeight, 25, 4000000})) return;
+  source.EncodeFrame(chat_rtsp::VideoPicture{bgra.data(), kWidth, kHeight, stride,
+                                             chat_rtsp::kPixelBgra});
+  double key_ms = 0, p_ms = 0;
+  int64_t key_bytes = 0, p_bytes = 0;
+  int keys = 0, ps = 0;
+  for (int i = 1; i < 100; ++i) {
+    const double before = ProcessCpuSeconds();
+    source.EncodeRepeat(0);
+    const double ms = (ProcessCpuSeconds() - before) * 1000;
+    const chat_base::RefPtr<chat_rtsp::EncodedFrame> frame = source.GetStream()->GetFrame(i);
+    if (!frame) continue;
+    if (frame->IsKeyFrame()) {
+      key_ms += ms, key_bytes += frame->GetSize(), ++keys;
+    } else {
+      p_ms += ms, p_bytes += frame->GetSize(), ++ps;
+    }
+  }
+  printf("the same 1080p picture encoded again (process cpu): %.2f ms and %lld bytes per "
+         "picture, %.2f ms and %lld bytes per key frame\n",
+         ps ? p_ms / ps : 0, static_cast<long long>(ps ? p_bytes / ps : 0), keys ? key_ms / keys : 0,
+         static_cast<long long>(keys ? key_bytes / keys : 0));
+}
+
+// Our screen source and ffmpeg (x11grab, then + conversion to NV12, then +
+// libx264 with our settings) on a moving and on a still screen. Processor time
+// per frame of each process (the animator's thread taken out of ours), and
+// where our source's thread spends its wall time.
+bool RunCaptureFigures(const std::string& display, Animator* animator, int rounds) {
+  constexpr int kRunSeconds = 8;
+  double load[3] = {0, 0, 0};
+  getloadavg(load, 3);
+  printf("screen_share on Xvfb %dx%d: capture, conversion, encoding per frame, %d s per run, "
+         "%d round(s), medians; load average at start %.2f\n",
+         kWidth, kHeight, kRunSeconds, rounds, load[0]);
+  PrintConversionFigures();
+  bool ok = true;
+  for (bool moving : {true, false}) {
+    if (moving) {
+      animator->Resume();
+    } else {
+      animator->Pause();
+    }
+    std::vector<double> ours_cpu, ours_fps, grab, check, convert, encode, repeat, copies;
+    std::vector<double> ff_cpu[3], ff_fps;
+    for (int r = 0; r < rounds; ++r) {
+      chat_rtsp::EncodeStats stats;
+      chat::CaptureStats capture;
+      const double animator_before = animator->CpuSeconds();
+      Result ours = RunOurs(&stats, &capture, kRunSeconds);
+      ours.cpu_seconds -= animator->CpuSeconds() - animator_before;
+      if (!ours.frames) {
+        ok = false;
+        continue;
+      }
+      const double frames = static_cast<double>(ours.frames);
+      ours_cpu.push_back(1000 * ours.cpu_seconds / frames);
+      ours_fps.push_back(frames / ours.wall_seconds);
+      grab.push_back(capture.grab_ns / 1e6 / frames);
+      check.push_back(capture.check_ns / 1e6 / frames);
+      convert.push_back(stats.convert_ns / 1e6 / frames);
+      const uint64_t fresh = stats.packets > stats.repeats ? stats.packets - stats.repeats : 0;
+      encode.push_back(fresh ? (stats.encode_ns - stats.repeat_encode_ns) / 1e6 / fresh : 0);
+      repeat.push_back(stats.repeats ? stats.repeat_encode_ns / 1e6 / stats.repeats : 0);
+      copies.push_back(100.0 * capture.grabs / frames);
+      for (int stage = 0; stage < 3; ++stage) {
+        const Result f = RunFfmpeg(display, static_cast<FfmpegStage>(stage), kRunSeconds);
+        if (!f.frames) {
+          ok = false;
+          continue;
+        }
+        ff_cpu[stage].push_back(1000 * f.cpu_seconds / f.frames);
+        if (stage == 2) ff_fps.push_back(f.frames / f.wall_seconds);
+      }
+    }
+    if (ours_cpu.empty() || ff_cpu[2].empty()) {
+      printf("%s screen: no figures\n", moving ? "moving" : "still");
+      continue;
+    }
+    const double ours_ms = Median(ours_cpu), capture_ms = Median(ff_cpu[0]),
+                 convert_ms = Median(ff_cpu[1]), encode_ms = Median(ff_cpu[2]);
+    printf("%s screen:\n", moving ? "moving" : "still");
+    printf("  ours    cpu/frame %6.2f ms at %5.2f fps; source thread per frame (wall): "
+           "change check %.2f, copy %.2f, conversion %.2f ms; encoding %.2f ms per new picture, "
+           "%.2f ms per repeat; %.0f%% of frames copied from the screen\n",
+           ours_ms, Median(ours_fps), Median(check), Median(grab), Median(convert),
+           Median(encode), Median(repeat), Median(copies));
+    printf("  ffmpeg  cpu/frame %6.2f ms at %5.2f fps; x11grab alone %.2f, + conversion %.2f "
+           "(%.2f), + libx264 %.2f (%.2f) ms\n",
+           encode_ms, Median(ff_fps), capture_ms, convert_ms, convert_ms - capture_ms, encode_ms,
+           encode_ms - convert_ms);
+    const double ratio = encode_ms > 0 ? ours_ms / encode_ms : 0;
+    const double target = moving ? 0.6 : 0.1;
+    printf("  cpu per frame ours/ffmpeg: %.2fx (target <= %.2fx): %s\n", ratio, target,
+           ratio <= target ? "met" : "not met");
+    fflush(stdout);
+  }
+  animator->Resume();
+  getloadavg(load, 3);
+  printf("load average at end %.2f\n", load[0]);
+  return ok;
 }
 
 void WarningsOnly(int level, const char* format, va_list args, void*) {
@@ -1047,7 +1242,7 @@ int RunViewerOnly(const std::string& display, int runs) {
 }
 
 // "options N": what each of the player's low-latency options buys. The
-// player with all of them, then with each one turned off, N rounds:
+// player as it is, then with each option switched, N rounds:
 // time from Start to the first decoded picture, and clock on screen to
 // decoded picture.
 int RunPlayerOptions(int rounds) {
@@ -1057,13 +1252,13 @@ int RunPlayerOptions(int rounds) {
     Options options;
   };
   std::vector<Variant> variants(6);
-  variants[0].name = "all on";
+  variants[0].name = "as kept";
   variants[1].name = "threads auto";
   variants[1].options.decoder_single_thread = false;
   variants[2].name = "no low_delay";
   variants[2].options.decoder_low_delay = false;
-  variants[3].name = "no fflags nobuffer";
-  variants[3].options.demuxer_no_buffer = false;
+  variants[3].name = "with fflags nobuffer";
+  variants[3].options.demuxer_no_buffer = true;
   variants[4].name = "no max_delay 0";
   variants[4].options.demuxer_no_reorder = false;
   variants[5].name = "default probe/analyze";
@@ -1117,26 +1312,8 @@ int main(int argc, char** argv) {
     return mode == "viewer" ? RunViewerOnly(xvfb.display(), repeat) : RunPlayerOptions(repeat);
   }
 
-  chat_rtsp::EncodeStats stats;
-  double animator_before = animator.CpuSeconds();
-  Result ours = RunOurs(&stats);
-  // The animator's thread is in our process; its share is not ours.
-  ours.cpu_seconds -= animator.CpuSeconds() - animator_before;
-  Result ffmpeg = RunFfmpeg(xvfb.display());
-
-  printf("screen_share on Xvfb %dx%d, %d s each\n", kWidth, kHeight, kSeconds);
-  Print("ours", ours);
-  Print("ffmpeg", ffmpeg);
-  if (stats.frames) {
-    printf("ours per frame: conversion to NV12 %.2f ms, encoding %.2f ms (wall, source thread)\n",
-           stats.convert_ns / 1e6 / stats.frames, stats.encode_ns / 1e6 / stats.frames);
-  }
-  bool ok = ours.frames && ffmpeg.frames;
-  if (ok && ffmpeg.cpu_seconds > 0) {
-    double ratio = (ours.cpu_seconds / ours.frames) / (ffmpeg.cpu_seconds / ffmpeg.frames);
-    printf("cpu per frame ours/ffmpeg: %.2fx (target <= 1.00x)\n", ratio);
-  }
-  fflush(stdout);
+  if (mode == "capture") return RunCaptureFigures(xvfb.display(), &animator, repeat) ? 0 : 1;
+  bool ok = RunCaptureFigures(xvfb.display(), &animator, 1);
 
   ClockDrawer clock(xvfb.display());
   printf(
