@@ -908,5 +908,29 @@ TEST_F(ChatMessengerTest, CardAnnouncementsStartOverWithTheSameCard) {
   EXPECT_FALSE(messenger->HasPacedWork());
 }
 
+// A peer on two links says EXIT then ENTRY on each; the copies can be read
+// in any interleaving. Only the first EXIT acts, so the peer ends up known on
+// both routes whatever the order.
+TEST_F(ChatDispatchTest, SecondCopyOfAnExitDoesNotDropThePeerItsEntryRestored) {
+  const std::string local_b = "198.18.1.1", remote_b = "198.18.1.2";
+  messenger->Dispatch(Incoming(CHAT_CMD_RESP_ENTRY, 40), kLocal, kRemote);
+  messenger->Dispatch(Incoming(CHAT_CMD_RESP_ENTRY, 41), local_b, remote_b);
+  observer.Take();
+  // Link A's copies first, then link B's.
+  messenger->Dispatch(Incoming(CHAT_CMD_EXIT, 50), kLocal, kRemote);
+  messenger->Dispatch(Incoming(CHAT_CMD_ENTRY | CHAT_CMD_OPT_SENDCHECK, 51), kLocal, kRemote);
+  messenger->Dispatch(Incoming(CHAT_CMD_EXIT, 50), local_b, remote_b);
+  messenger->Dispatch(Incoming(CHAT_CMD_ENTRY | CHAT_CMD_OPT_SENDCHECK, 51), local_b, remote_b);
+  EXPECT_EQ(observer.Take(), (std::vector<std::string>{"exit Ann ann-host/ANN-UUID@198.18.0.2",
+                                                       "entry Ann ann-host/ANN-UUID@198.18.0.2"}));
+  auto routes = peers->Find(kHost, kUuid);
+  ASSERT_EQ(routes.size(), 2u);
+  EXPECT_EQ(routes[0].first, kLocal);
+  EXPECT_EQ(routes[1].first, local_b);
+  // A later EXIT of the same peer (a new seq) still removes it.
+  messenger->Dispatch(Incoming(CHAT_CMD_EXIT, 52), local_b, remote_b);
+  EXPECT_EQ(peers->Count(), 0u);
+}
+
 }  // namespace
 }  // namespace chat
