@@ -1233,6 +1233,11 @@ int RunViewerOnly(const std::string& display, int runs) {
     player_cpu.push_back(shown.cpu_per_picture_ms);
   }
   if (medians.empty()) return 1;
+  int null_pictures = 0;
+  const double null_cpu = FfmpegNullDecodeCpuPerPictureMs(&null_pictures);
+  printf("ffmpeg -i URL -f null - on the same share: %.2f ms CPU per picture over %d pictures "
+         "(load %.2f)\n",
+         null_cpu, null_pictures, LoadAverage());
   printf("over %zu runs (medians of the runs): glass to glass ours median %.1f ms (target <= 50), "
          "p95 %.1f ms (target <= 60); ffmpeg chain median %.1f ms; %.2fx faster (target >= "
          "1.80x); viewer cpu per picture player %.2f ms + window %.2f ms\n",
