@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <limits>
 #include <string>
 
 #include "base/settings.h"
@@ -171,6 +172,34 @@ TEST_F(FileMgrTest, SaveDirectoryComesFromTheSettingElseTheDataDirectory) {
   FileMgr fixed(save_);
   EXPECT_EQ(save_, fixed.SavePath());
   if (saved.isNull()) qunsetenv("XDG_DATA_HOME"); else qputenv("XDG_DATA_HOME", saved);
+}
+
+TEST(FileMgrTextTest, SizesTypesAndIcons) {
+  EXPECT_EQ("0B", FileMgr::SizeText(0));
+  EXPECT_EQ("1023.00B", FileMgr::SizeText(1023));
+  EXPECT_EQ("1.00KB", FileMgr::SizeText(1024));
+  EXPECT_EQ("1.50KB", FileMgr::SizeText(1536));
+  // Two decimals by dropping the third, not by rounding: 1023.999 KB.
+  EXPECT_EQ("1023.99KB", FileMgr::SizeText(1024 * 1024 - 1));
+  EXPECT_EQ("1.00MB", FileMgr::SizeText(1024 * 1024));
+  EXPECT_EQ("8.00EB", FileMgr::SizeText(std::numeric_limits<qint64>::max()));
+
+  EXPECT_EQ(0, FileMgr::FileType("TXT"));
+  EXPECT_EQ(5, FileMgr::FileType("gz"));
+  EXPECT_EQ(7, FileMgr::FileType("pdf"));
+  EXPECT_EQ(6, FileMgr::FileType("xlsx"));
+  EXPECT_EQ(8, FileMgr::FileType(""));
+  EXPECT_EQ(8, FileMgr::FileType("exe"));
+  EXPECT_EQ(":/image/file_type/pdf.png", FileMgr::TypeIcon(7));
+  EXPECT_EQ(":/image/file_type/other.png", FileMgr::TypeIcon(3));
+  EXPECT_EQ(":/image/file_type/other.png", FileMgr::TypeIcon(42));
+}
+
+TEST_F(FileMgrTest, WritableDirectoryIsProbedAndLeftClean) {
+  EXPECT_FALSE(FileMgr::IsWritableDir(""));
+  EXPECT_FALSE(FileMgr::IsWritableDir(dir_.path() + "/missing"));
+  EXPECT_TRUE(FileMgr::IsWritableDir(dir_.path()));
+  EXPECT_FALSE(QFileInfo::exists(dir_.path() + "/QNChatTestWrite.txt"));
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ const char* const kTypeLabels[9] = {"  文档", "  PPT",      "  视频",     " 
                                     "  压缩文件", "  电子表格", "  PDF", "  其他"};
 
 constexpr int kSenderRole = Qt::UserRole + 1;
+constexpr int kRefreshDelayMs = 200;
 constexpr int kTypeRole = Qt::UserRole + 2;
 
 QPushButton* FilterButton(const char* name, const QString& text, QWidget* parent) {
@@ -113,9 +114,15 @@ FileManagementDialog::FileManagementDialog(FileMgr* files,
   BuildForm();
   (new QssManager(this))->Apply(QStringLiteral(":/qss/file_management_dialog.css"));
   resize(Scaled(760), Scaled(520));
-  // A download finishing while the manager is open shows up at once.
-  connect(files_, &FileMgr::Sig_RecordsChanged, this, [this] {
+  // A download finishing while the manager is open shows up soon; a burst of
+  // them rebuilds the list once.
+  refresh_timer_.setSingleShot(true);
+  refresh_timer_.setInterval(kRefreshDelayMs);
+  connect(&refresh_timer_, &QTimer::timeout, this, [this] {
     if (isVisible()) Refresh();
+  });
+  connect(files_, &FileMgr::Sig_RecordsChanged, &refresh_timer_, [this] {
+    if (!refresh_timer_.isActive()) refresh_timer_.start();
   });
   all_btn_->setChecked(true);
 }

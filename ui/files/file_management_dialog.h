@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <functional>
 
 #include "ui/files/file_mgr.h"
@@ -109,6 +110,7 @@ class FileManagementDialog : public frameless::FramelessDialog {
   std::function<TranspondContacts()> contacts_;
   TranspondFunction transpond_;
   FileTranspondDialog* transpond_dialog_ = nullptr;
+  QTimer refresh_timer_;
 
   QWidget* title_widget_ = nullptr;
   QLineEdit* search_le_ = nullptr;
