@@ -1,0 +1,535 @@
+// Screen sharing and forwarding through the program's window, end to end:
+// the application (ChatApp with its real MainWindow, its core in namespace
+// "app": the GUI thread enters it while the core starts and while a click
+// starts a player) on its own Xvfb, and qnchat-peer processes in three more
+// namespaces on one segment. Peer A shares its own Xvfb screen to the
+// window, which shows the offer in A's conversation with its request bar;
+// accepting shows A's screen in the video window, read back through the
+// application's X server; A's close clears the hints. Then the window shares
+// its screen to A from the share button and stops it with the same button.
+// Last, the file manager forwards a file to three peers at its pace, and
+// "中止" stops after the send under way.
+//
+// With QNCHAT_GRAB_DIR set, the dialogs, the request bar, the sharing state
+// and the application's whole screen (video window included) are saved there
+// as PNG files.
+//
+// gtest, Qt and the project's headers before Xlib, whose macros (None,
+// Bool, Status) clash with their names.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "main/chat_app.h"
+#include "main/dialog/share_screen_dialog/share_screen_dialog.h"
+#include "main/main_window/main_window.h"
+#include "main/main_window/main_window_factory.h"
+#include "support/netns.h"
+#include "support/peer_process.h"
+#include "support/qt/qt_test_main.h"
+#include "support/xvfb.h"
+#include "ui/chat/room/chat_room_widget.h"
+#include "ui/chat/room/request_popup.h"
+#include "ui/files/file_management_dialog.h"
+#include "ui/files/file_mgr.h"
+#include "ui/files/file_transpond_dialog.h"
+#include "ui/files/contact_select_widget.h"
+#include "ui/lists/chat_list.h"
+#include "ui/lists/chat_list_widget.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+using qnchat_test::Network;
+using qnchat_test::NetNamespace;
+using qnchat_test::PeerOptions;
+using qnchat_test::PeerProcess;
+
+struct Rgb {
+  int r, g, b;
+};
+
+constexpr int kWaitMs = 15000;
+// Through H.264 and back: flat areas come out within a few levels.
+constexpr int kTolerance = 12;
+
+struct AppEnvironment {
+  ~AppEnvironment() {
+    if (!home.empty()) QDir(QString::fromStdString(home)).removeRecursively();
+  }
+  std::string home;
+  std::unique_ptr<qnchat_test::Xvfb> xvfb;
+} g_env;
+
+bool RunUntil(const std::function<bool()>& pred, int timeout_ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!pred()) {
+    const qint64 left = timeout_ms - clock.elapsed();
+    if (left <= 0) return false;
+    // Some conditions live in X servers or other processes, which send no Qt
+    // events: look again at least every 50 ms.
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
+                                    static_cast<int>(std::min<qint64>(left, 50)));
+  }
+  return true;
+}
+
+int Enter(const std::string& name) {
+  const int old_fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  const bool ok = old_fd >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+  if (fd >= 0) close(fd);
+  if (!ok && old_fd >= 0) {
+    close(old_fd);
+    return -1;
+  }
+  return old_fd;
+}
+
+void Leave(int old_fd) {
+  if (old_fd < 0) return;
+  setns(old_fd, CLONE_NEWNET);
+  close(old_fd);
+}
+
+Window FindWindowOfClass(Display* display, const char* wanted) {
+  Window root = DefaultRootWindow(display), parent, *children = nullptr;
+  unsigned int count = 0;
+  Window found = 0;
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
+  for (unsigned int i = 0; i < count && !found; ++i) {
+    XClassHint hint{};
+    if (XGetClassHint(display, children[i], &hint)) {
+      if (hint.res_class && std::string(hint.res_class) == wanted) found = children[i];
+      XFree(hint.res_name);
+      XFree(hint.res_class);
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+bool Near(Rgb a, Rgb b) {
+  return std::abs(a.r - b.r) <= kTolerance && std::abs(a.g - b.g) <= kTolerance &&
+         std::abs(a.b - b.b) <= kTolerance;
+}
+
+struct Pattern {
+  Rgb quadrant[4];  // top left, top right, bottom left, bottom right
+};
+
+const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255};
+
+// Four override-redirect windows of solid colour covering a screen.
+class ScreenPattern {
+ public:
+  ScreenPattern(Display* display, const Pattern& pattern) : display_(display) {
+    const int screen = DefaultScreen(display);
+    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
+    for (int i = 0; i < 4; ++i) {
+      XSetWindowAttributes attributes{};
+      attributes.override_redirect = True;
+      const Rgb c = pattern.quadrant[i];
+      attributes.background_pixel = (static_cast<unsigned long>(c.r) << 16) | (c.g << 8) | c.b;
+      windows_[i] = XCreateWindow(display, DefaultRootWindow(display), (i % 2) * width / 2,
+                                  (i / 2) * height / 2, width / 2, height / 2, 0, CopyFromParent,
+                                  InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel,
+                                  &attributes);
+      XMapRaised(display, windows_[i]);
+    }
+    XSync(display, False);
+  }
+  ~ScreenPattern() {
+    for (Window w : windows_) XDestroyWindow(display_, w);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_;
+  Window windows_[4];
+};
+
+QString GrabDir() { return QString::fromLocal8Bit(qgetenv("QNCHAT_GRAB_DIR")); }
+
+void Grab(QWidget* widget, const QString& name) {
+  if (GrabDir().isEmpty() || !widget) return;
+  QDir().mkpath(GrabDir());
+  widget->grab().save(GrabDir() + "/" + name + ".png");
+}
+
+// The whole screen of an X server, as its own server draws it.
+void GrabScreen(Display* display, const QString& name) {
+  if (GrabDir().isEmpty()) return;
+  const int screen = DefaultScreen(display);
+  const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
+  XImage* image =
+      XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
+  if (!image) return;
+  QImage out(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) out.setPixel(x, y, 0xFF000000u | XGetPixel(image, x, y));
+  }
+  XDestroyImage(image);
+  QDir().mkpath(GrabDir());
+  out.save(GrabDir() + "/" + name + ".png");
+}
+
+class ShareAndForwardTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!qnchat_test::IsRoot()) return;
+    app_ = ChatApp::Instance();
+    ASSERT_NE(app_, nullptr);
+    ASSERT_TRUE(g_env.xvfb && g_env.xvfb->ok());
+    app_->SetMainWindowFactory([] { return CreateMainWindow(app_); });
+
+    sharer_xvfb_ = new qnchat_test::Xvfb(1280, 720);
+    ASSERT_TRUE(sharer_xvfb_->ok());
+    network_ = new Network;
+    std::vector<NetNamespace*> hosts = network_->MakeSegment(4);
+    ASSERT_EQ(hosts.size(), 4u);
+    app_ns_ = hosts[0];
+    const char* const nicks[] = {"Alice", "Carol", "Dave"};
+    for (int i = 0; i < 3; ++i) {
+      PeerOptions options;
+      options.nick = nicks[i];
+      options.host = "host-" + std::to_string(i);
+      options.uuid = "uuid-" + std::to_string(i);
+      if (i == 0) options.env = {"DISPLAY=" + sharer_xvfb_->display()};
+      peers_[i] = PeerProcess::Start(*hosts[i + 1], options).release();
+      ASSERT_NE(peers_[i], nullptr);
+    }
+    const int old_ns = Enter(app_ns_->name());
+    ASSERT_GE(old_ns, 0);
+    const bool started = app_->Init();
+    Leave(old_ns);
+    ASSERT_TRUE(started);
+    window_ = static_cast<MainWindow*>(app_->MainWindow());
+    ASSERT_NE(window_, nullptr);
+    for (PeerProcess* peer : peers_) {
+      ASSERT_TRUE(RunUntil([peer] { return app_->IsPeerOnline(QString::fromStdString(peer->uuid())); },
+                           kWaitMs))
+          << peer->uuid();
+    }
+  }
+
+  static void TearDownTestSuite() {
+    for (PeerProcess*& peer : peers_) {
+      delete peer;
+      peer = nullptr;
+    }
+    delete network_;
+    network_ = nullptr;
+    delete sharer_xvfb_;
+    sharer_xvfb_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (!qnchat_test::IsRoot()) GTEST_SKIP() << "needs root for network namespaces";
+    ASSERT_NE(window_, nullptr);
+    app_display_ = XOpenDisplay(g_env.xvfb->display().c_str());
+    ASSERT_NE(app_display_, nullptr);
+    sharer_display_ = XOpenDisplay(sharer_xvfb_->display().c_str());
+    ASSERT_NE(sharer_display_, nullptr);
+  }
+  void TearDown() override {
+    if (app_display_) XCloseDisplay(app_display_);
+    if (sharer_display_) XCloseDisplay(sharer_display_);
+  }
+
+  // A click that may start the player: its thread must live in the
+  // application's namespace.
+  static void ClickInNamespace(QPushButton* button) {
+    const int old_ns = Enter(app_ns_->name());
+    ASSERT_GE(old_ns, 0);
+    button->click();
+    Leave(old_ns);
+  }
+
+  Rgb Pixel(Window window, int x, int y) {
+    XImage* image = XGetImage(app_display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return Rgb{-1000, -1000, -1000};
+    unsigned long pixel = XGetPixel(image, 0, 0);
+    XDestroyImage(image);
+    return Rgb{static_cast<int>((pixel >> 16) & 0xFF), static_cast<int>((pixel >> 8) & 0xFF),
+               static_cast<int>(pixel & 0xFF)};
+  }
+
+  bool Shows(Window window, const Pattern& pattern) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(app_display_, window, &attributes) ||
+        attributes.map_state != IsViewable) {
+      return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+      const int x = (i % 2) * attributes.width / 2 + attributes.width / 4;
+      const int y = (i / 2) * attributes.height / 2 + attributes.height / 4;
+      if (!Near(Pixel(window, x, y), pattern.quadrant[i])) return false;
+    }
+    return true;
+  }
+
+  static ChatListItem* Row(const std::string& uuid) {
+    return window_->Conversations()->FindChatItem(QString::fromStdString(uuid));
+  }
+  static QString RowHint(const std::string& uuid) {
+    ChatListItem* row = Row(uuid);
+    return row && row->RowWidget() ? row->RowWidget()->Hint() : QString("<no row>");
+  }
+  // The texts of the notices between the bubbles of a room.
+  static QStringList Notices(ChatRoomWidget* room) {
+    QStringList texts;
+    for (QLabel* label : room->MessageList()->findChildren<QLabel*>("shareNotice_lb"))
+      texts << label->text();
+    return texts;
+  }
+
+  static ChatApp* app_;
+  static MainWindow* window_;
+  static qnchat_test::Xvfb* sharer_xvfb_;
+  static Network* network_;
+  static NetNamespace* app_ns_;
+  static PeerProcess* peers_[3];
+  Display* app_display_ = nullptr;
+  Display* sharer_display_ = nullptr;
+};
+
+ChatApp* ShareAndForwardTest::app_ = nullptr;
+MainWindow* ShareAndForwardTest::window_ = nullptr;
+qnchat_test::Xvfb* ShareAndForwardTest::sharer_xvfb_ = nullptr;
+Network* ShareAndForwardTest::network_ = nullptr;
+NetNamespace* ShareAndForwardTest::app_ns_ = nullptr;
+PeerProcess* ShareAndForwardTest::peers_[3] = {nullptr, nullptr, nullptr};
+
+TEST_F(ShareAndForwardTest, OfferShowsInTheConversationAndAcceptingShowsTheSharersScreen) {
+  PeerProcess* alice = peers_[0];
+  const std::string app_uuid = app_->GetLocalCard().uuid.toStdString();
+  const std::string app_host = app_->GetLocalCard().device.toStdString();
+  const Window video = FindWindowOfClass(app_display_, "QNChatConsoleGraphicsWindow");
+  ASSERT_NE(video, 0u);
+
+  const Pattern pattern{{kRed, kGreen, kBlue, kWhite}};
+  ScreenPattern drawn(sharer_display_, pattern);
+  ASSERT_GT(alice->CommandResult("share " + app_host + " " + app_uuid), 0);
+
+  // The offer: Alice's conversation on top with its request bar.
+  ASSERT_TRUE(RunUntil([&] { return Row(alice->uuid()) && Row(alice->uuid())->Room(); }, kWaitMs));
+  ChatRoomWidget* room = Row(alice->uuid())->Room();
+  RequestPopup* bar = room->RequestWidget();
+  ASSERT_TRUE(RunUntil([&] { return !bar->isHidden(); }, kWaitMs));
+  EXPECT_EQ("对方发起了屏幕共享", bar->MessageLabel()->text());
+  EXPECT_EQ(Row(alice->uuid()), window_->Conversations()->ItemAt(0));
+  window_->OpenConversation(QString::fromStdString(alice->uuid()));
+  RunUntil([] { return false; }, 300);  // let the window paint before the picture
+  Grab(window_, "share_request_bar");
+
+  ClickInNamespace(bar->AcceptButton());
+  EXPECT_TRUE(bar->isHidden());
+  EXPECT_EQ("屏幕共享中", room->HintLabel()->text());
+  EXPECT_EQ("屏幕共享中", RowHint(alice->uuid()));
+  EXPECT_TRUE(RunUntil([&] { return Shows(video, pattern); }, kWaitMs));
+  GrabScreen(app_display_, "share_video_window_screen");
+  Grab(window_, "share_viewing_hints");
+
+  // Alice stops: the hints go, the video window hides, the room says so.
+  ASSERT_GE(alice->CommandResult("closeshare"), 0);
+  EXPECT_TRUE(RunUntil([&] { return RowHint(alice->uuid()).isEmpty(); }, kWaitMs));
+  EXPECT_TRUE(room->HintLabel()->isHidden());
+  EXPECT_TRUE(Notices(room).contains("对方结束了屏幕共享"));
+  EXPECT_TRUE(RunUntil(
+      [&] {
+        XWindowAttributes now;
+        return XGetWindowAttributes(app_display_, video, &now) && now.map_state == IsUnmapped;
+      },
+      kWaitMs));
+
+  // A second offer after a rejection shows the bar again; rejecting sends nothing.
+  const size_t mark = alice->Mark();
+  ASSERT_GT(alice->CommandResult("share " + app_host + " " + app_uuid), 0);
+  ASSERT_TRUE(RunUntil([&] { return !bar->isHidden(); }, kWaitMs));
+  bar->RejectButton()->click();
+  EXPECT_TRUE(bar->isHidden());
+  EXPECT_TRUE(room->HintLabel()->isHidden());
+  ASSERT_GT(alice->CommandResult("share " + app_host + " " + app_uuid), -3);  // -2: one runs
+  ASSERT_GE(alice->CommandResult("closeshare"), 0);
+  EXPECT_EQ(0u, alice->CountEvents("OnMediaSessionClosed", nullptr, mark));
+}
+
+TEST_F(ShareAndForwardTest, ShareButtonStartsAndStopsSharingTheScreen) {
+  PeerProcess* alice = peers_[0];
+  const QString uuid = QString::fromStdString(alice->uuid());
+  if (!Row(alice->uuid())) {
+    BusinessCardInfo card;
+    card.uuid = uuid;
+    card.nickName = "Alice";
+    card.device = QString::fromStdString(alice->host());
+    window_->Conversations()->AddChatItem(card);
+  }
+  window_->OpenConversation(uuid);
+  ASSERT_NE(nullptr, window_->CurrentChatRoom());
+  QPushButton* button = window_->ScreenShareButton();
+  EXPECT_FALSE(button->isHidden());
+  EXPECT_FALSE(button->property("screenSharing").toBool());
+
+  button->click();
+  ShareScreenDialog* dialog = window_->ShareDialog();
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ("向 Alice 共享屏幕", dialog->NameLabel()->text());
+  RunUntil([] { return false; }, 200);
+  Grab(dialog, "share_screen_dialog");
+
+  const size_t mark = alice->Mark();
+  ClickInNamespace(dialog->ShareButton());
+  EXPECT_FALSE(dialog->isVisible());
+  ASSERT_TRUE(window_->IsSharing()) << window_->LastShareError().toStdString();
+  EXPECT_TRUE(button->property("screenSharing").toBool());
+  ChatRoomWidget* room = window_->CurrentChatRoom();
+  EXPECT_EQ("屏幕共享中", room->HintLabel()->text());
+  EXPECT_EQ("屏幕共享中", RowHint(alice->uuid()));
+  Json::Value from_app(Json::objectValue);
+  from_app["uuid"] = app_->GetLocalCard().uuid.toStdString();
+  EXPECT_TRUE(alice->WaitEvent("OnRecvShareScreenUrl", kWaitMs, qnchat_test::Fields(from_app), mark));
+  RunUntil([] { return false; }, 200);
+  Grab(window_, "share_sharing_state");
+
+  // The same button stops it.
+  button->click();
+  EXPECT_FALSE(window_->IsSharing());
+  EXPECT_FALSE(button->property("screenSharing").toBool());
+  EXPECT_TRUE(room->HintLabel()->isHidden());
+  EXPECT_TRUE(RowHint(alice->uuid()).isEmpty());
+  EXPECT_TRUE(Notices(room).contains("结束了屏幕共享"));
+  EXPECT_TRUE(alice->WaitEvent("OnMediaSessionClosed", kWaitMs, qnchat_test::Fields(from_app), mark));
+  Grab(window_, "share_stopped");
+
+  // A later share works again (the core's share slot was given back).
+  button->click();
+  ClickInNamespace(dialog->ShareButton());
+  EXPECT_TRUE(window_->IsSharing()) << window_->LastShareError().toStdString();
+  button->click();
+  EXPECT_FALSE(window_->IsSharing());
+}
+
+// Forwarding from the file manager: to three peers a pace apart, then with
+// "中止" after the first.
+TEST_F(ShareAndForwardTest, FileManagerForwardsToEachContactAtItsPace) {
+  const QString path = FileMgr::Instance()->SavePath() + "/forward-me.txt";
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("forwarded through the file manager\n");
+  }
+  FileMgrRecord record;
+  record.file = QFileInfo(path);
+  record.senderUuid = app_->GetLocalCard().uuid;
+  record.senderName = app_->GetLocalCard().nickName;
+  record.sendDate = "2024-06-01 10:00:00";
+  record.chatUuid = QString::fromStdString(peers_[0]->uuid());
+  record.chatName = "Alice";
+  FileMgr::Instance()->AddFileRecord(record);
+  QMetaObject::invokeMethod(window_, "on_file_btn_clicked");
+  FileManagementDialog* manager = window_->FileManager();
+  ASSERT_NE(nullptr, manager);
+  ASSERT_TRUE(RunUntil([&] { return manager->Files()->Paths().contains(path); }, kWaitMs));
+  Grab(manager, "file_manager");
+
+  auto forward = [&](bool stopAfterFirst) {
+    manager->Transpond(path);
+    FileTranspondDialog* dialog = manager->TranspondDialog();
+    EXPECT_NE(nullptr, dialog);
+    if (!dialog) return false;
+    dialog->on_pushButton_online_contact_clicked();
+    QListWidget* online = dialog->OnlineContactList();
+    for (int i = 0; i < online->count(); ++i)
+      dialog->on_listWidget_online_contact_itemClicked(online->item(i));
+    EXPECT_EQ(3, dialog->Selected().size());
+    if (!stopAfterFirst) Grab(dialog, "file_transpond_dialog");
+    QSignalSpy finished(manager, &FileManagementDialog::Sig_TranspondFinished);
+    dialog->TranspondButton()->click();
+    if (stopAfterFirst) {
+      // Pressed while the first send is under way: the queue has moved on once.
+      EXPECT_TRUE(RunUntil([&] { return dialog->Queue().size() == 2; }, kWaitMs));
+      dialog->StopButton()->click();
+    }
+    EXPECT_TRUE(RunUntil([&] { return finished.count() == 1; }, kWaitMs));
+    return finished.count() == 1 && finished.at(0).at(0).toBool();
+  };
+
+  size_t marks[3];
+  for (int i = 0; i < 3; ++i) marks[i] = peers_[i]->Mark();
+  Json::Value named(Json::objectValue);
+  named["fileName"] = "forward-me.txt";
+  EXPECT_TRUE(forward(false));
+  int64_t at[3];
+  for (int i = 0; i < 3; ++i) {
+    auto line = peers_[i]->WaitEvent("OnRecvFileUrl", kWaitMs, qnchat_test::Fields(named), marks[i]);
+    ASSERT_TRUE(line.has_value()) << peers_[i]->uuid();
+    at[i] = line->at_ms;
+  }
+  std::sort(at, at + 3);
+  std::printf("forwarding arrivals %lld ms and %lld ms apart\n",
+              static_cast<long long>(at[1] - at[0]), static_cast<long long>(at[2] - at[1]));
+  // Three sends paced 300 ms apart span 600 ms; without the pace they would
+  // arrive together.
+  EXPECT_GE(at[2] - at[0], 2 * FileTranspondDialog::kPaceMs - 150);
+  QMessageBox* done = manager->findChild<QMessageBox*>("transpondDoneBox");
+  ASSERT_NE(nullptr, done);
+  EXPECT_EQ("转发完成", done->text());
+  done->close();
+
+  // "中止": only the first contact gets it. Texts sent afterwards through the
+  // same core arrive behind anything it had queued.
+  for (int i = 0; i < 3; ++i) marks[i] = peers_[i]->Mark();
+  EXPECT_FALSE(forward(true));
+  EXPECT_EQ(nullptr, manager->findChild<QMessageBox*>("transpondDoneBox"));
+  int received = 0;
+  for (int i = 0; i < 3; ++i) {
+    app_->GetChatPeer()->SendText("after the stop", peers_[i]->host(), peers_[i]->uuid());
+    ASSERT_TRUE(peers_[i]->WaitEvent("OnRecvText", kWaitMs, nullptr, marks[i]));
+    received += static_cast<int>(peers_[i]->CountEvents("OnRecvFileUrl", qnchat_test::Fields(named), marks[i]));
+  }
+  EXPECT_EQ(1, received);
+}
+
+}  // namespace
+
+QApplication* CreateTestApplication(int& argc, char** argv) {
+  char dir[] = "/tmp/qnchat-share-window-test-XXXXXX";
+  if (mkdtemp(dir) != nullptr) {
+    g_env.home = dir;
+    setenv("HOME", dir, 1);
+    setenv("XDG_CONFIG_HOME", (g_env.home + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (g_env.home + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (g_env.home + "/cache").c_str(), 1);
+  }
+  g_env.xvfb = std::make_unique<qnchat_test::Xvfb>(1600, 1000);
+  if (g_env.xvfb->ok()) {
+    setenv("DISPLAY", g_env.xvfb->display().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+  }
+  unsetenv("QNCHAT_VIDEO_RENDERER");
+  return new ChatApp(argc, argv);
+}
