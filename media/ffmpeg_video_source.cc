@@ -7,6 +7,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -115,6 +116,8 @@ bool FFmpegVideoSource::Init(const VideoParams& params) {
     return false;
   }
 
+  // Without skipped pictures a still screen is simply encoded again.
+  skip_.Init(sps, pps);
   stream_ = chat_base::MakeRefCounted<RtspStreamH264>(std::move(sps), std::move(pps));
   encoder_ = std::move(encoder);
   picture_ = std::move(picture);
@@ -191,15 +194,36 @@ void FFmpegVideoSource::EncodeFrame(const VideoPicture& picture) {
   EncodePicture(taken_ms, NowNs(), false);
 }
 
+bool FFmpegVideoSource::KeyFrameDue() const {
+  return encoder_->gop_size > 0 && stats_.packets % static_cast<uint64_t>(encoder_->gop_size) == 0;
+}
+
 bool FFmpegVideoSource::EncodeRepeat(uint64_t time_ms) {
   if (!encoder_ || !has_picture_) return false;
   stats_.repeats++;
-  EncodePicture(time_ms ? time_ms : chat_net::NowMs(), NowNs(), true);
+  const uint64_t taken_ms = time_ms ? time_ms : chat_net::NowMs();
+  const int64_t start = NowNs();
+  if (!KeyFrameDue()) {
+    std::vector<uint8_t> bytes = skip_.MakeSkip();
+    AVPacketPtr packet(av_packet_alloc());
+    if (!bytes.empty() && packet && av_new_packet(packet.get(), static_cast<int>(bytes.size())) == 0) {
+      std::copy(bytes.begin(), bytes.end(), packet->data);
+      Push(std::move(packet), taken_ms);
+      stats_.skips++;
+      const int64_t spent = NowNs() - start;
+      stats_.encode_ns += spent;
+      stats_.repeat_encode_ns += spent;
+      return true;
+    }
+  }
+  EncodePicture(taken_ms, start, true);
   return true;
 }
 
 void FFmpegVideoSource::EncodePicture(uint64_t taken_ms, int64_t start_ns, bool repeat) {
   picture_->pts = next_pts_++;
+  // Key frames keep their pace with made pictures in between too.
+  picture_->pict_type = KeyFrameDue() ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   int error = avcodec_send_frame(encoder_.get(), picture_.get());
   if (error < 0) {
     LogMessage(kLogWarning, "avcodec_send_frame failed! error %d [%s]", error,
@@ -207,22 +231,38 @@ void FFmpegVideoSource::EncodePicture(uint64_t taken_ms, int64_t start_ns, bool 
     return;
   }
   error = avcodec_receive_packet(encoder_.get(), packet_.get());
-  const int64_t spent = NowNs() - start_ns;
-  stats_.encode_ns += spent;
-  if (repeat) stats_.repeat_encode_ns += spent;
-  if (error == AVERROR(EAGAIN)) return;
+  if (error == AVERROR(EAGAIN)) {
+    stats_.encode_ns += NowNs() - start_ns;
+    return;
+  }
   if (error < 0) {
     LogMessage(kLogWarning, "avcodec_receive_packet failed! error %d [%s]", error,
                ErrorText(error).text);
     return;
   }
   // The packet's buffer is reference-counted: the move hands it over without
-  // copying the picture.
+  // copying the picture. After made pictures its frame numbers move on, in
+  // a copy.
   AVPacketPtr encoded(av_packet_alloc());
-  if (encoded) av_packet_move_ref(encoded.get(), packet_.get());
+  if (encoded && skip_.TakeEncoded(packet_->data, static_cast<size_t>(packet_->size), &rewritten_)) {
+    if (av_new_packet(encoded.get(), static_cast<int>(rewritten_.size())) == 0) {
+      std::copy(rewritten_.begin(), rewritten_.end(), encoded->data);
+      encoded->flags = packet_->flags;
+    } else {
+      encoded.reset();
+    }
+  } else if (encoded) {
+    av_packet_move_ref(encoded.get(), packet_.get());
+  }
   av_packet_unref(packet_.get());
-  if (!encoded) return;
-  auto frame = chat_base::MakeRefCounted<FFmpegEncodedFrame>(std::move(encoded));
+  const int64_t spent = NowNs() - start_ns;
+  stats_.encode_ns += spent;
+  if (repeat) stats_.repeat_encode_ns += spent;
+  if (encoded) Push(std::move(encoded), taken_ms);
+}
+
+void FFmpegVideoSource::Push(AVPacketPtr packet, uint64_t taken_ms) {
+  auto frame = chat_base::MakeRefCounted<FFmpegEncodedFrame>(std::move(packet));
   // Zero-latency encoding: this packet is the picture just sent in.
   frame->SetTimeMs(taken_ms);
   stream_->PushFrame(std::move(frame));

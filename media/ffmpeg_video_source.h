@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "chat_base/ref_ptr.h"
 #include "chat_rtsp/rtsp_stream.h"
 #include "media/ffmpeg_encoded_frame.h"
+#include "media/h264_skip_picture.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -46,11 +48,12 @@ struct VideoPicture {
 // Written by the encoding thread; read it after that thread has stopped.
 struct EncodeStats {
   uint64_t frames = 0;   // pictures converted
-  uint64_t repeats = 0;  // pictures encoded again without a new one (EncodeRepeat)
+  uint64_t repeats = 0;  // pictures repeated without a new one (EncodeRepeat)
+  uint64_t skips = 0;    // of them, made without the encoder
   uint64_t packets = 0;  // encoded pictures pushed
   int64_t convert_ns = 0;
   int64_t encode_ns = 0;         // all encoding, repeats included
-  int64_t repeat_encode_ns = 0;  // of it, the repeats'
+  int64_t repeat_encode_ns = 0;  // of it, the repeats' (made or encoded)
 };
 
 class FFmpegVideoSource {
@@ -73,9 +76,10 @@ class FFmpegVideoSource {
   // go through the scaler. Both give BT.709 limited range.
   void EncodeFrame(const VideoPicture& picture);
 
-  // Encodes the last converted picture again, stamped with time_ms (0: now),
-  // for a screen that did not change: the encoder makes a nearly empty
-  // picture of it and viewers keep their pace. False when there is no
+  // Repeats the last converted picture, stamped with time_ms (0: now), for a
+  // screen that did not change, so viewers keep their pace: a picture that
+  // skips every macroblock (made here, no encoding), or when a key frame is
+  // due, the encoder's key frame of the last picture. False when there is no
   // picture yet.
   bool EncodeRepeat(uint64_t time_ms);
 
@@ -97,6 +101,12 @@ class FFmpegVideoSource {
   // Pushes what the encoder makes of picture_; start_ns is when the work on
   // this picture began (for the time spent encoding).
   void EncodePicture(uint64_t taken_ms, int64_t start_ns, bool repeat);
+  void Push(AVPacketPtr packet, uint64_t taken_ms);
+  // One key frame every fps pictures sent, made ones included.
+  bool KeyFrameDue() const;
+
+  H264SkipPictures skip_;
+  std::vector<uint8_t> rewritten_;  // scratch for renumbered pictures
 
   std::unique_ptr<AVFrame, FrameDeleter> picture_;  // NV12, the encoder's size
   bool has_picture_ = false;                        // picture_ holds a converted picture
