@@ -120,6 +120,10 @@ MainWindow::MainWindow(AppServices* services, ChatDatabase* database, QWidget* p
   // 5. Search box, local name, contacts, button group.
   host_lb_->setText(services_ ? services_->GetLocalCard().nickName : QString());
   contact_tw_->LoadContacts(services_ ? services_->GetLocalCard().uuid : QString());
+  // The file manager names the sender of every file from the contacts table;
+  // the local user's own files need the local card there from the start, not
+  // only after the first close.
+  if (database_ && services_) database_->SaveContact(services_->GetLocalCard());
   contact_sw_->setCurrentWidget(contactMainPage_);
   auto* pages = new QButtonGroup(this);
   pages->setExclusive(true);
