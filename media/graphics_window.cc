@@ -14,6 +14,7 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -21,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -663,7 +663,8 @@ bool CpuPipeline::Initialize(Display* display, Window window) {
   Visual* visual = attributes.visual;
   // libyuv writes 32-bit pixels B, G, R, A in memory: a little-endian
   // 0xAARRGGBB, which is what a 24-bit true-colour visual takes.
-  if (!visual || visual->c_class != TrueColor || attributes.depth < 24 ||
+  if (!visual || visual->c_class != TrueColor ||
+      attributes.depth != DefaultDepth(display, DefaultScreen(display)) || attributes.depth < 24 ||
       visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 ||
       visual->blue_mask != 0xFF || ImageByteOrder(display) != LSBFirst) {
     LogMessage(kLogError, "GraphicsWindow: no 24-bit true-colour visual to draw into (depth %d)",
@@ -674,7 +675,9 @@ bool CpuPipeline::Initialize(Display* display, Window window) {
   window_ = window;
   visual_ = visual;
   depth_ = attributes.depth;
-  gc_ = XCreateGC(display, window, 0, nullptr);
+  // The screen's own context: the window has the screen's depth, and there
+  // is nothing to free (also when the connection is lost).
+  gc_ = DefaultGC(display, DefaultScreen(display));
   use_shm_ = XShmQueryExtension(display);
   if (!use_shm_) LogMessage(kLogInfo, "%s", kNoSharedMemory);
   return true;
@@ -852,13 +855,9 @@ void CpuPipeline::Render(int client_width, int client_height) {
 
 void CpuPipeline::Release(bool lost) {
   if (!display_) return;
-  if (lost) {
-    // Nothing may go to the server: only the local side is undone.
-    display_ = nullptr;
-    gc_ = nullptr;
-  }
+  // Lost, nothing may go to the server: only the local side is undone.
+  if (lost) display_ = nullptr;
   DestroyImage();
-  if (display_ && gc_) XFreeGC(display_, gc_);
   display_ = nullptr;
   gc_ = nullptr;
   window_ = 0;
