@@ -130,6 +130,9 @@ std::vector<Nal> SplitAnnexB(const uint8_t* data, size_t size) {
     }
   }
   if (in_unit && start < size) units.push_back(Nal{data + start, size - start});
+  // A unit needs its header byte; empty ones (start codes back to back) go.
+  units.erase(std::remove_if(units.begin(), units.end(), [](const Nal& n) { return n.size < 1; }),
+              units.end());
   return units;
 }
 
@@ -188,7 +191,7 @@ bool H264SkipPictures::TakeEncoded(const uint8_t* data, size_t size, std::vector
   bool rewrite = false;
   for (const Nal& unit : units) {
     const int type = unit.data[0] & 0x1F;
-    if (type != 1 && type != 5) continue;
+    if ((type != 1 && type != 5) || unit.size < 2) continue;
     // The header up to frame_num fits in a few bytes.
     std::vector<uint8_t> head = Unescape(unit.data + 1, std::min<size_t>(unit.size - 1, 16));
     BitReader r(head.data(), head.size());
@@ -210,7 +213,7 @@ bool H264SkipPictures::TakeEncoded(const uint8_t* data, size_t size, std::vector
   for (const Nal& unit : units) {
     out->insert(out->end(), kStartCode, kStartCode + 4);
     const int type = unit.data[0] & 0x1F;
-    if (type != 1) {
+    if (type != 1 || unit.size < 2) {
       out->insert(out->end(), unit.data, unit.data + unit.size);
       continue;
     }
