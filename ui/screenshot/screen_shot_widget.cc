@@ -156,10 +156,10 @@ void ScreenShotWidget::UpdateHover(const QPoint& pos) {
   const QRect found = screenshot::WindowClientAt(windows_, device, screen_image_.size(), own);
   QRect hover;
   if (!found.isNull()) {
-    const QRect local = found.translated(-device_origin_);
-    hover = QRect(qRound(local.x() / ratio_), qRound(local.y() / ratio_), qRound(local.width() / ratio_),
-                  qRound(local.height() / ratio_))
-                .intersected(widget_rect_);
+    // Outwards to whole pixels: at a fractional ratio a window edge between
+    // two logical pixels is kept in rather than cut off.
+    const QRectF local(found.translated(-device_origin_));
+    hover = QRectF(local.topLeft() / ratio_, local.size() / ratio_).toAlignedRect().intersected(widget_rect_);
   }
   // Inside the proposed window with nothing better found: keep it.
   if (hover.isNull() && hover_rect_.contains(pos)) return;
