@@ -43,6 +43,7 @@
 #include "main/dialog/share_screen_dialog/share_screen_dialog.h"
 #include "main/main_window/main_window.h"
 #include "main/main_window/main_window_factory.h"
+#include "resources/resources.h"
 #include "support/netns.h"
 #include "support/peer_process.h"
 #include "support/qt/qt_test_main.h"
@@ -200,6 +201,9 @@ class ShareAndForwardTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!qnchat_test::IsRoot()) return;
+    // As the program starts: style sheets and icons come from the resources.
+    qnres::InitResources();
+    qnres::InstallFontFallbacks();
     app_ = ChatApp::Instance();
     ASSERT_NE(app_, nullptr);
     ASSERT_TRUE(g_env.xvfb && g_env.xvfb->ok());

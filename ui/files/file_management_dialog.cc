@@ -435,9 +435,13 @@ void FileManagementDialog::SaveAs(const QString& path) {
 void FileManagementDialog::Transpond(const QString& path) {
   if (WarnIfMissing(path)) return;
   if (transpond_dialog_) return;
-  transpond_dialog_ =
-      new FileTranspondDialog(path, contacts_ ? contacts_() : TranspondContacts(), transpond_, this);
+  // A window of its own, modal for the whole program: as a child of this
+  // dialog it would take this dialog's style sheet instead of its own.
+  transpond_dialog_ = new FileTranspondDialog(
+      path, contacts_ ? contacts_() : TranspondContacts(), transpond_, nullptr);
+  transpond_dialog_->setWindowModality(Qt::ApplicationModal);
   transpond_dialog_->setAttribute(Qt::WA_DeleteOnClose);
+  transpond_dialog_->move(geometry().center() - transpond_dialog_->rect().center());
   connect(transpond_dialog_, &QDialog::finished, this, [this](int result) {
     transpond_dialog_ = nullptr;
     const bool accepted = result == QDialog::Accepted;
@@ -452,6 +456,8 @@ void FileManagementDialog::Transpond(const QString& path) {
   });
   transpond_dialog_->open();
 }
+
+FileManagementDialog::~FileManagementDialog() { delete transpond_dialog_; }
 
 void FileManagementDialog::DeleteRecord(const QString& path) {
   // Only the record goes; the file stays where it is. A record whose file is

@@ -47,6 +47,7 @@ class FileManagementDialog : public frameless::FramelessDialog {
   // a file is forwarded; transpond sends it to one contact.
   FileManagementDialog(FileMgr* files, std::function<TranspondContacts()> contacts,
                        TranspondFunction transpond, QWidget* parent = nullptr);
+  ~FileManagementDialog() override;
 
   QRect TitleBarRect() const override;
   QList<QWidget*> TitleBarChildren() const override;
