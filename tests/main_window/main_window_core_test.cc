@@ -36,6 +36,8 @@
 #include "support/netns.h"
 #include "support/peer_process.h"
 #include "support/qt/qt_test_main.h"
+#include "tessel/settings_store_hooks.h"
+#include "tessel/tessel.h"
 #include "ui/chat/bubble/msg_item.h"
 #include "ui/chat/input/input_text_edit.h"
 #include "ui/chat/room/chat_room_widget.h"
@@ -647,5 +649,10 @@ QApplication* CreateTestApplication(int& argc, char** argv) {
     setenv("XDG_DATA_HOME", (g_home.path + "/data").c_str(), 1);
     setenv("XDG_CACHE_HOME", (g_home.path + "/cache").c_str(), 1);
   }
+  // The program's configuration store, as the program's entry sets it up.
+  char name[] = "QNChat";
+  char* tessel_argv[] = {name, nullptr};
+  tsl::InitTessel(1, tessel_argv);
+  tsl::InstallSettingsStoreHooks();
   return new ChatApp(argc, argv);
 }

@@ -1,0 +1,528 @@
+// The main window on a real desktop of the test's own: Xvfb with openbox (so
+// windows are activated and maximised by a window manager), trayer as the
+// tray host, a private session bus with python3-dbusmock's notification
+// service. Mouse input comes from xdotool through the X server. The
+// application's services are a small stand-in (no chat core here: the
+// window's slots are called as the application calls them); the store is the
+// real SQLite file in a temporary home.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTreeWidgetItem>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/settings.h"
+#include "main/dialog/float_chat_search_dialog/float_chat_search_dialog.h"
+#include "main/dialog/setting_dialog/setting_dialog.h"
+#include "main/main_window/main_window.h"
+#include "main/settings_keys.h"
+#include "resources/resources.h"
+#include "store/chat_database.h"
+#include "support/netns.h"
+#include "support/qt/qt_test_main.h"
+#include "support/xvfb.h"
+#include "tessel/settings_store_hooks.h"
+#include "tessel/tessel.h"
+#include "ui/chat/room/chat_room_widget.h"
+#include "ui/common/app_services.h"
+#include "ui/lists/base_button.h"
+#include "ui/lists/chat_list.h"
+#include "ui/lists/contact_list.h"
+#include "ui/lists/contact_list_widget.h"
+
+namespace {
+
+constexpr char kService[] = "org.freedesktop.Notifications";
+constexpr char kPath[] = "/org/freedesktop/Notifications";
+constexpr int kWaitMs = 10000;
+
+bool RunUntil(const std::function<bool()>& pred, int timeout_ms = kWaitMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!pred()) {
+    const qint64 left = timeout_ms - clock.elapsed();
+    if (left <= 0) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  }
+  return true;
+}
+
+// A child process killed (and reaped) by the destructor.
+class Child {
+ public:
+  explicit Child(std::vector<std::string> args, int* out_fd = nullptr) {
+    int fds[2] = {-1, -1};
+    if (out_fd && pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (out_fd) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+      }
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    if (out_fd) {
+      close(fds[1]);
+      *out_fd = fds[0];
+    }
+  }
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool ok() const { return pid_ > 0; }
+  // True once the process has ended; *status is its exit status.
+  bool Ended(int* status) {
+    if (reaped_) return true;
+    int raw = 0;
+    if (waitpid(pid_, &raw, WNOHANG) != pid_) return false;
+    reaped_ = true;
+    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return true;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+std::string g_home;
+std::unique_ptr<Child> g_bus;
+std::unique_ptr<qnchat_test::Xvfb> g_xvfb;
+std::unique_ptr<Child> g_wm;
+std::unique_ptr<Child> g_tray_host;
+
+std::string ReadLine(int fd) {
+  std::string line;
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') line += c;
+  close(fd);
+  return line;
+}
+
+// xdotool with these arguments, the window's events served meanwhile.
+bool XdoTool(std::vector<std::string> args) {
+  args.insert(args.begin(), "xdotool");
+  Child xdo(args);
+  int status = -1;
+  if (!RunUntil([&] { return xdo.Ended(&status); })) return false;
+  return status == 0;
+}
+
+std::string Num(int v) { return std::to_string(v); }
+
+class FakeServices : public AppServices {
+ public:
+  BusinessCardInfo GetLocalCard() const override { return local; }
+  void SetLocalCard(const BusinessCardInfo& card) override { local = card; }
+  chat_base::RefPtr<chat::ChatPeer> GetChatPeer() override { return nullptr; }
+  bool IsPeerOnline(const QString& uuid) override { return online.contains(uuid); }
+  void OpenShareScreen() override {}
+  void TranspondFile(const QString&, const BusinessCardInfo&) override {}
+  void ShowErrorMessage(const QString&) override {}
+
+  BusinessCardInfo local;
+  QSet<QString> online;
+};
+
+bool HasService() {
+  return QDBusConnection::sessionBus().interface()->isServiceRegistered(QLatin1String(kService));
+}
+
+std::unique_ptr<Child> StartNotificationService() {
+  auto child = std::make_unique<Child>(std::vector<std::string>{
+      "/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon"});
+  if (!RunUntil(HasService)) return nullptr;
+  return child;
+}
+
+// The Notify calls the mock received: (summary, body) of each, oldest first.
+QList<QStringList> NotifyCalls() {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QLatin1String(kService), QLatin1String(kPath), QStringLiteral("org.freedesktop.DBus.Mock"),
+      QStringLiteral("GetMethodCalls"));
+  call << QStringLiteral("Notify");
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
+  QList<QStringList> calls;
+  if (reply.type() != QDBusMessage::ReplyMessage) return calls;
+  const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
+  list.beginArray();
+  while (!list.atEnd()) {
+    list.beginStructure();
+    quint64 time;
+    QVariantList args;
+    list >> time >> args;
+    list.endStructure();
+    QStringList texts;
+    for (int i = 3; i <= 4 && i < args.size(); ++i) {
+      QVariant a = args[i];
+      if (a.canConvert<QDBusVariant>()) a = a.value<QDBusVariant>().variant();
+      texts << a.toString();
+    }
+    calls << texts;
+  }
+  list.endArray();
+  return calls;
+}
+
+void EmitActionInvoked(uint id, const QString& action) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QLatin1String(kService), QLatin1String(kPath), QStringLiteral("org.freedesktop.DBus.Mock"),
+      QStringLiteral("EmitSignal"));
+  call << QLatin1String(kService) << QStringLiteral("ActionInvoked") << QStringLiteral("us")
+       << QVariantList{QVariant::fromValue(id), action};
+  QDBusConnection::sessionBus().call(call);
+}
+
+BusinessCardInfo Card(const QString& uuid, const QString& nick) {
+  BusinessCardInfo card;
+  card.uuid = uuid;
+  card.nickName = nick;
+  card.device = "host-" + nick.toLower();
+  return card;
+}
+
+class MainWindowDesktopTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!g_xvfb || !g_xvfb->ok()) return;
+    // openbox manages the window only once it has announced itself.
+    ASSERT_TRUE(RunUntil([] {
+      std::string out;
+      return qnchat_test::RunCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, &out) == 0 &&
+             out.find("window id") != std::string::npos;
+    }));
+    services_ = new FakeServices;
+    services_->local = Card("{local-uuid}", "Me");
+    // The tray must be there before the window looks for it.
+    RunUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); });
+    window_ = new MainWindow(services_, ChatDatabase::Instance());
+    window_->show();
+    window_->activateWindow();
+    RunUntil([] { return window_->isActiveWindow(); });
+  }
+
+  void SetUp() override {
+    if (!g_xvfb || !g_xvfb->ok()) GTEST_SKIP() << "no Xvfb";
+    ASSERT_NE(window_, nullptr);
+  }
+
+  template <typename T>
+  static T* Find(const char* name) {
+    return window_->findChild<T*>(QString::fromLatin1(name));
+  }
+
+  static QString RightPage() {
+    return Find<QStackedWidget>("chatRoom_sw")->currentWidget()->objectName();
+  }
+
+  static void Activate() {
+    if (window_->isHidden()) window_->show();
+    window_->raise();
+    window_->activateWindow();
+    if (RunUntil([] { return window_->isActiveWindow(); }, 2000)) return;
+    // A window manager may refuse a program's own request (focus stealing);
+    // a pager's request it follows.
+    ASSERT_TRUE(XdoTool({"windowactivate", Num(static_cast<int>(window_->winId()))}));
+    ASSERT_TRUE(RunUntil([] { return window_->isActiveWindow(); }));
+  }
+
+  // A contact that entered (as the application reports it).
+  static void Enter(const QString& uuid, const QString& nick, bool online = true) {
+    if (online)
+      services_->online.insert(uuid);
+    else
+      services_->online.remove(uuid);
+    window_->Update(0, nick, "host-" + nick.toLower(), uuid, online ? 1 : 0);
+  }
+
+  // Clicks with the real pointer at a point of widget.
+  static bool ClickAt(QWidget* widget, QPoint at, int repeat = 1) {
+    const QPoint global = widget->mapToGlobal(at);
+    return XdoTool({"mousemove", Num(global.x()), Num(global.y()), "click", "--repeat",
+                    Num(repeat), "--delay", "60", "1"});
+  }
+
+  static FakeServices* services_;
+  static MainWindow* window_;
+};
+
+FakeServices* MainWindowDesktopTest::services_ = nullptr;
+MainWindow* MainWindowDesktopTest::window_ = nullptr;
+
+TEST_F(MainWindowDesktopTest, PresenceOfAKnownContactChangesOnlyItsOnlineState) {
+  ContactList* tree = window_->Contacts();
+  Enter("uuid-p", "Pat");
+  window_->UpdateBusinessCard("Pat", "host-pat", "uuid-p", 1, "Sales", "Lead", "555", "p@x.org");
+  tree->SetRemark("uuid-p", "Patty");
+  QTreeWidgetItem* group = tree->CreateGroup();
+  auto* editor = tree->RowWidget(group)->findChild<QLineEdit*>("rename_le");
+  ASSERT_NE(editor, nullptr);
+  editor->setText("Sales team");
+  emit editor->editingFinished();
+  tree->MoveContactToGroup(tree->FindContactItem("uuid-p"), group);
+  const int badge = window_->ContactButton()->NewMessageCount();
+
+  // The peer leaves and returns announcing another nick.
+  Enter("uuid-p", "Patrick", false);
+  QTreeWidgetItem* item = tree->FindContactItem("uuid-p");
+  ASSERT_NE(item, nullptr);
+  EXPECT_FALSE(tree->RowWidget(item)->IsOnline());
+  EXPECT_EQ(tree->RowWidget(group)->CountText(), "(0/1)");
+  Enter("uuid-p", "Patrick", true);
+  item = tree->FindContactItem("uuid-p");
+  EXPECT_TRUE(tree->RowWidget(item)->IsOnline());
+  EXPECT_EQ(item->parent(), group);
+  EXPECT_EQ(tree->RowWidget(group)->CountText(), "(1/1)");
+  const BusinessCardInfo card = tree->CardOfItem(item);
+  EXPECT_EQ(card.remark, "Patty");
+  EXPECT_EQ(card.section, "Sales");
+  EXPECT_EQ(card.position, "Lead");
+  EXPECT_EQ(tree->RowWidget(item)->ShownName(), "Patty");
+  EXPECT_EQ(window_->ContactButton()->NewMessageCount(), badge);
+  EXPECT_EQ(tree->RowWidget(group)->ShownName(), "Salesteam");
+}
+
+TEST_F(MainWindowDesktopTest, DoubleClickOnAContactOpensTheChatNotTheCard) {
+  Activate();
+  Enter("uuid-d", "Dora");
+  window_->ContactButton()->click();
+  ContactList* tree = window_->Contacts();
+  QTreeWidgetItem* item = tree->FindContactItem("uuid-d");
+  ASSERT_NE(item, nullptr);
+  tree->scrollToItem(item);
+  ASSERT_TRUE(RunUntil([&] { return tree->visualItemRect(item).isValid(); }));
+  // A single click shows the card.
+  ASSERT_TRUE(ClickAt(tree->viewport(), tree->visualItemRect(item).center()));
+  ASSERT_TRUE(RunUntil([] { return RightPage() == "businessCardPage"; }));
+  window_->ChatButton()->click();
+  window_->ContactButton()->click();
+
+  ASSERT_TRUE(ClickAt(tree->viewport(), tree->visualItemRect(item).center(), 2));
+  ASSERT_TRUE(RunUntil([] {
+    return window_->CurrentChatRoom() && QApplication::mouseButtons() == Qt::NoButton;
+  }));
+  // Every event of the clicks has been handled: the room stays.
+  QCoreApplication::processEvents();
+  EXPECT_EQ(RightPage(), "chatMessagePage");
+  EXPECT_EQ(window_->CurrentChatRoom()->Card().uuid, "uuid-d");
+  EXPECT_TRUE(window_->ChatButton()->isChecked());
+  // The next single click on the contact shows its card again.
+  window_->ContactButton()->click();
+  ASSERT_TRUE(ClickAt(tree->viewport(), tree->visualItemRect(item).center()));
+  EXPECT_TRUE(RunUntil([] { return RightPage() == "businessCardPage"; }));
+}
+
+TEST_F(MainWindowDesktopTest, ContactDraggedOntoAGroupMovesIntoIt) {
+  Activate();
+  Enter("uuid-g", "Gus");
+  window_->ContactButton()->click();
+  ContactList* tree = window_->Contacts();
+  QTreeWidgetItem* group = tree->CreateGroup();
+  auto* editor = tree->RowWidget(group)->findChild<QLineEdit*>("rename_le");
+  editor->setText("Drop");
+  emit editor->editingFinished();
+  QTreeWidgetItem* item = tree->FindContactItem("uuid-g");
+  ASSERT_NE(item, nullptr);
+  ASSERT_NE(item->parent(), group);
+  tree->scrollToItem(group);
+  tree->scrollToItem(item);
+  const QPoint from = tree->viewport()->mapToGlobal(tree->visualItemRect(item).center());
+  const QPoint to = tree->viewport()->mapToGlobal(tree->visualItemRect(group).center());
+  ASSERT_TRUE(tree->visualItemRect(group).isValid());
+  // Press, move in steps (the drag starts after a few pixels), release.
+  std::vector<std::string> args = {"mousemove", Num(from.x()), Num(from.y()),
+                                   "mousedown", "1"};
+  for (int i = 1; i <= 8; ++i) {
+    const QPoint p = from + (to - from) * i / 8;
+    args.insert(args.end(), {"mousemove", Num(p.x()), Num(p.y() + (i == 8 ? 0 : 1)), "sleep",
+                             "0.05"});
+  }
+  args.insert(args.end(), {"mouseup", "1"});
+  Child xdo([&] {
+    std::vector<std::string> all = {"xdotool"};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }());
+  int status = -1;
+  ASSERT_TRUE(RunUntil([&] { return xdo.Ended(&status); }));
+  EXPECT_EQ(status, 0);
+  ASSERT_TRUE(RunUntil([&] {
+    QTreeWidgetItem* moved = tree->FindContactItem("uuid-g");
+    return moved && moved->parent() == group;
+  }));
+  EXPECT_EQ(tree->RowWidget(group)->CountText(), "(1/1)");
+  EXPECT_EQ(ChatDatabase::Instance()->GetContactGroup("uuid-g"),
+            tree->RowWidget(group)->Group().groupUuid);
+}
+
+TEST_F(MainWindowDesktopTest, MaximiseAndRestoreStoreTheFlag) {
+  Activate();
+  auto* max = Find<QPushButton>("max_btn");
+  ASSERT_NE(max, nullptr);
+  max->click();
+  ASSERT_TRUE(RunUntil([] { return window_->isMaximized(); }));
+  EXPECT_TRUE(max->property("isMaximized").toBool());
+  EXPECT_TRUE(GetBoolSetting(settings_key::kIsMaximized, false));
+  max->click();
+  ASSERT_TRUE(RunUntil([] { return !window_->isMaximized(); }));
+  EXPECT_FALSE(max->property("isMaximized").toBool());
+  EXPECT_FALSE(GetBoolSetting(settings_key::kIsMaximized, true));
+}
+
+TEST_F(MainWindowDesktopTest, SearchPopupShowsUnderTheBoxAndKeepsTheFocusThere) {
+  Enter("uuid-s", "Sandra");
+  Activate();
+  auto* box = Find<QLineEdit>("search_le");
+  auto* container = Find<QWidget>("searchBox");
+  ASSERT_NE(box, nullptr);
+  ASSERT_NE(container, nullptr);
+  box->setFocus();
+  ASSERT_TRUE(RunUntil([&] { return box->hasFocus(); }));
+  ASSERT_TRUE(XdoTool({"type", "--delay", "30", "Sand"}));
+  ASSERT_TRUE(RunUntil([&] { return box->text() == "Sand"; }));
+  FloatChatSearchDialog* popup = window_->SearchPopup();
+  ASSERT_TRUE(popup->isVisible());
+  EXPECT_EQ(popup->pos(), container->mapToGlobal(QPoint(0, container->height())));
+  // The popup does not take the focus: typing goes on in the box.
+  ASSERT_TRUE(RunUntil([&] { return window_->isActiveWindow() && box->hasFocus(); }));
+  ASSERT_TRUE(XdoTool({"type", "--delay", "30", "ra"}));
+  ASSERT_TRUE(RunUntil([&] { return box->text() == "Sandra"; }));
+  EXPECT_TRUE(popup->isVisible());
+  // Emptying the box hides it.
+  box->clear();
+  EXPECT_FALSE(popup->isVisible());
+}
+
+TEST_F(MainWindowDesktopTest, TrayHidesOnCloseAndANotificationOpensTheConversation) {
+  QSystemTrayIcon* tray = window_->Tray();
+  ASSERT_NE(tray, nullptr) << "trayer gave no tray";
+  ASSERT_TRUE(tray->isVisible());
+  ASSERT_TRUE(RunUntil([&] { return tray->geometry().isValid(); }));
+  std::unique_ptr<Child> service = StartNotificationService();
+  ASSERT_TRUE(service) << "python3-dbusmock did not start";
+  Activate();
+  auto* directClose = SettingDialog::Instance()->findChild<QCheckBox*>("directCloseApp_cb");
+  ASSERT_NE(directClose, nullptr);
+  directClose->setChecked(false);
+
+  // Closing hides to the tray; the program goes on.
+  Find<QPushButton>("close_btn")->click();
+  ASSERT_TRUE(RunUntil([] { return window_->isHidden(); }));
+
+  // A message meanwhile: alert, blinking tray and a notification.
+  Enter("uuid-n", "Nina <b>");
+  window_->Update(1, "Nina <b>", "host-nina", "uuid-n", 1, "see you at 5 &amp; <b>bring</b> it");
+  window_->Alert();
+  EXPECT_TRUE(window_->IsBlinking());
+  ASSERT_TRUE(RunUntil([&] { return tray->icon().isNull(); })) << "the tray icon blinks";
+  ASSERT_TRUE(RunUntil([] { return NotifyCalls().size() == 1; }));
+  const QStringList shown = NotifyCalls().at(0);
+  EXPECT_EQ(shown.value(0), "Nina <b>");
+  EXPECT_TRUE(shown.value(1).contains("see you at 5")) << shown.value(1).toStdString();
+  EXPECT_FALSE(shown.value(1).contains("<b>")) << "plain text, escaped";
+
+  // Activating it brings the window back with that conversation.
+  EmitActionInvoked(1, "default");
+  ASSERT_TRUE(RunUntil([] { return window_->isVisible() && window_->CurrentChatRoom(); }));
+  EXPECT_EQ(window_->CurrentChatRoom()->Card().uuid, "uuid-n");
+  EXPECT_EQ(RightPage(), "chatMessagePage");
+  EXPECT_TRUE(RunUntil([] { return !window_->IsBlinking(); }));
+  EXPECT_FALSE(tray->icon().isNull());
+
+  // Hidden again, a click on the tray icon shows the window.
+  Find<QPushButton>("close_btn")->click();
+  ASSERT_TRUE(RunUntil([] { return window_->isHidden(); }));
+  const QRect icon = tray->geometry();
+  ASSERT_TRUE(XdoTool({"mousemove", Num(icon.center().x()), Num(icon.center().y()),
+                       "click", "1"}));
+  EXPECT_TRUE(RunUntil([] { return window_->isVisible(); }));
+}
+
+// Last: the window closes for good and the store is closed with it.
+TEST_F(MainWindowDesktopTest, ZDirectCloseSavesTheWindowAndEnds) {
+  window_->show();
+  auto* directClose = SettingDialog::Instance()->findChild<QCheckBox*>("directCloseApp_cb");
+  ASSERT_NE(directClose, nullptr);
+  directClose->setChecked(true);
+  EXPECT_TRUE(GetBoolSetting(settings_key::kDirectCloseApp, false));
+  QSettings("QN", "QNChat").remove("MainAppSize");
+  Find<QPushButton>("close_btn")->click();
+  ASSERT_TRUE(RunUntil([] { return !window_->isVisible(); }));
+  QSettings settings("QN", "QNChat");
+  EXPECT_FALSE(settings.value("MainAppSize").toByteArray().isEmpty());
+  EXPECT_FALSE(settings.value("MainWindowSplitterSize").toByteArray().isEmpty());
+  // The local card was written on the way out.
+  ChatDatabase probe(AppDataDirectory() + "/QNChat.db", "probe");
+  bool saved = false;
+  for (const BusinessCardInfo& card : probe.LoadContacts()) saved |= card.uuid == "{local-uuid}";
+  EXPECT_TRUE(saved);
+}
+
+}  // namespace
+
+// A session bus, a display with a window manager and a tray, and a home of the
+// test's own, all set up before Qt reaches for any of them.
+QApplication* CreateTestApplication(int& argc, char** argv) {
+  char dir[] = "/tmp/qnchat-mw-desk-XXXXXX";
+  if (mkdtemp(dir) != nullptr) {
+    g_home = dir;
+    setenv("HOME", dir, 1);
+    setenv("XDG_CONFIG_HOME", (g_home + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (g_home + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (g_home + "/cache").c_str(), 1);
+  }
+  // The program's configuration store, as the program's entry sets it up.
+  char name[] = "QNChat";
+  char* tessel_argv[] = {name, nullptr};
+  tsl::InitTessel(1, tessel_argv);
+  tsl::InstallSettingsStoreHooks();
+  int fd = -1;
+  g_bus = std::make_unique<Child>(
+      std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, &fd);
+  if (fd >= 0) setenv("DBUS_SESSION_BUS_ADDRESS", ReadLine(fd).c_str(), 1);
+  g_xvfb = std::make_unique<qnchat_test::Xvfb>(1280, 900);
+  if (g_xvfb->ok()) {
+    setenv("DISPLAY", g_xvfb->display().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    g_wm = std::make_unique<Child>(std::vector<std::string>{"openbox", "--sm-disable"});
+    g_tray_host = std::make_unique<Child>(std::vector<std::string>{
+        "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
+        "--height", "24"});
+  }
+  std::atexit([] {
+    g_tray_host.reset();
+    g_wm.reset();
+    g_xvfb.reset();
+    g_bus.reset();
+    if (!g_home.empty()) QDir(QString::fromStdString(g_home)).removeRecursively();
+  });
+  auto* app = new QApplication(argc, argv);
+  qnres::InitResources();
+  return app;
+}
