@@ -427,16 +427,19 @@ void ScreenCapturerX11::EnsureDamage() {
 
 bool ScreenCapturerX11::MayHaveChanged() {
   if (!have_capture_ || !damage_ || !display_ || display_lost_) return true;
+  // A resized screen or a monitor that went away shows here, not as damage;
+  // the round trip also notices a server that is gone. It comes first: the
+  // reply follows every event for drawing the server did before it, so
+  // those are all in the queue below.
+  const bool same_rect = GetScreenRect() == last_rect_;
+  if (!display_ || display_lost_) return true;
   Display* display = display_.get();
   while (XPending(display) > 0 && !display_lost_) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == damage_event_base_ + XDamageNotify) damaged_ = true;
   }
-  if (damaged_ || display_lost_) return true;
-  // A resized screen or a monitor that went away shows here, not as damage;
-  // the round trip also notices a server that is gone.
-  return GetScreenRect() != last_rect_;
+  return damaged_ || display_lost_ || !same_rect;
 }
 
 int ScreenCapturerX11::Capture() {
