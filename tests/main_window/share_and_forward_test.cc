@@ -376,7 +376,6 @@ TEST_F(ShareAndForwardTest, OfferShowsInTheConversationAndAcceptingShowsTheShare
   bar->RejectButton()->click();
   EXPECT_TRUE(bar->isHidden());
   EXPECT_TRUE(room->HintLabel()->isHidden());
-  ASSERT_GT(alice->CommandResult("share " + app_host + " " + app_uuid), -3);  // -2: one runs
   ASSERT_GE(alice->CommandResult("closeshare"), 0);
   EXPECT_EQ(0u, alice->CountEvents("OnMediaSessionClosed", nullptr, mark));
 }
@@ -435,6 +434,23 @@ TEST_F(ShareAndForwardTest, ShareButtonStartsAndStopsSharingTheScreen) {
   EXPECT_TRUE(window_->IsSharing()) << window_->LastShareError().toStdString();
   button->click();
   EXPECT_FALSE(window_->IsSharing());
+
+  // A refusal is told in words and leaves no sharing state: here the core
+  // runs a share the window did not start.
+  ASSERT_GT(app_->GetChatPeer()->ShareScreen(alice->host(), alice->uuid()), 0);
+  button->click();
+  ClickInNamespace(dialog->ShareButton());
+  EXPECT_FALSE(window_->IsSharing());
+  EXPECT_FALSE(button->property("screenSharing").toBool());
+  EXPECT_TRUE(room->HintLabel()->isHidden());
+  EXPECT_EQ(ShareScreenDialog::FailureText(-2), window_->LastShareError());
+  QMessageBox* refused = window_->findChild<QMessageBox*>("shareFailedBox");
+  ASSERT_NE(nullptr, refused);
+  EXPECT_TRUE(refused->isVisible());
+  EXPECT_EQ(window_->LastShareError(), refused->text());
+  Grab(refused, "share_refused_box");
+  refused->close();
+  EXPECT_GE(app_->GetChatPeer()->CloseShareScreen(), 0);
 }
 
 // Forwarding from the file manager: to three peers a pace apart, then with
