@@ -46,6 +46,7 @@
 #include "ui/frameless/frameless_helper.h"
 #include "ui/frameless/qss_manager.h"
 #include "ui/lists/base_button.h"
+#include "ui/screenshot/screen_shot_widget.h"
 #include "ui/lists/chat_list.h"
 #include "ui/lists/chat_list_widget.h"
 #include "ui/lists/contact_list.h"
@@ -928,7 +929,24 @@ void MainWindow::on_videoChat_btn_clicked() {
 }
 
 void MainWindow::on_screenShot_btn_clicked() {
-  // The screenshot tool arrives with the screenshot feature.
+  const bool hide = SettingDialog::Instance()->HideOnScreenShot();
+  if (hide) showMinimized();
+  // A minimised window takes a moment to leave the screen on X11; grab only
+  // once it has gone, or the picture still shows it.
+  QTimer::singleShot(hide ? 400 : 0, this, [this, hide] {
+    auto* shot = new ScreenShotWidget;
+    connect(shot, &ScreenShotWidget::Sig_ClipBoard, this, [this] {
+      ChatListItem* row = static_cast<ChatListItem*>(chatListWidget_->currentItem());
+      if (topLevel_sw_->currentWidget() == chat_widget_ && row && row->isSelected() && row->Input())
+        row->Input()->PasteClipboardImage();
+    });
+    // Finished, cancelled or saved: the window comes back either way.
+    connect(shot, &QObject::destroyed, this, [this, hide] {
+      if (hide || isMinimized()) showNormal();
+      activateWindow();
+      if (currentInput_) currentInput_->setFocus();
+    });
+  });
 }
 
 void MainWindow::on_screenShare_btn_clicked() {

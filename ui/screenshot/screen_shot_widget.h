@@ -15,10 +15,10 @@
 #include <QVector>
 #include <QWidget>
 
+#include "ui/screenshot/image_drawer.h"
 #include "ui/screenshot/window_rects_x11.h"
 
 class DrawTools;
-class ImageDrawer;
 class Magnifier;
 class Tools;
 

@@ -27,6 +27,7 @@ FloatChatSearchDialog::FloatChatSearchDialog(AppServices* services, QWidget* par
   SetResizable(false);
 
   auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   stackedWidget_ = new QStackedWidget(this);
   stackedWidget_->setObjectName(QStringLiteral("stackedWidget"));

@@ -81,8 +81,10 @@ SettingDialog::~SettingDialog() = default;
 
 void SettingDialog::BuildForm() {
   auto* root = new QVBoxLayout(this);
+  // The window's own margins are the frameless shadow band; the layout adds
+  // none, so the title bar reaches the band.
+  root->setContentsMargins(0, 0, 0, 0);
   root->setSpacing(0);
-  // The window's own margins are the frameless shadow band.
   titleBar_ = new QWidget(this);
   titleBar_->setObjectName(QStringLiteral("titleBar"));
   titleBar_->setAttribute(Qt::WA_StyledBackground, true);
