@@ -974,7 +974,8 @@ void MainWindow::OnStartShareScreen(qint64 result, BusinessCardInfo card) {
       if (auto peer = services_->GetChatPeer()) peer->CloseShareScreen();
     }
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("屏幕共享"), last_share_error_,
-                                QMessageBox::Ok, this);
+                                QMessageBox::NoButton, this);
+    box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     box->setObjectName(QStringLiteral("shareFailedBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
