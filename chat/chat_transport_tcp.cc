@@ -1,7 +1,5 @@
 #include "chat/chat_transport_tcp.h"
 
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <chrono>
 
@@ -56,14 +54,6 @@ bool ChatTransportTcp::Open() {
     return false;
   }
   LogMessage(kLogInfo, "ChatTransportTcp Bind %s:%d success!", address_text.c_str(), local_.port());
-  // An announcement draws an answer by connection from every peer within a
-  // few milliseconds; a short listen queue would drop their SYNs and hold
-  // each answer back a second or more. Listening again only lengthens the
-  // queue, to what the system allows.
-  if (::listen(acceptor_->GetFd(), SOMAXCONN) != 0) {
-    LogMessage(kLogWarning, "ChatTransportTcp: longer listen queue on %s refused",
-               address_text.c_str());
-  }
   return true;
 }
 
