@@ -48,6 +48,9 @@ bool HttpServerImpl::Listen(const std::string& address, int port) {
   selector_ = chat_base::MakeRefCounted<chat_net::Selector>();
   selector_->AddChannel(acceptor_);
   loop_ = chat_net::EventLoop::Create(selector_);
+  // Nothing is handed to this loop from other threads but Quit, so it may
+  // sleep until a socket, the idle sweep or Quit needs it.
+  loop_->EnableWakeup();
   const int64_t sweep_ms = std::clamp<int64_t>(idle_timeout_ms_ / 4, 50, 1000);
   idle_timer_ = chat_base::MakeRefCounted<chat_net::Timer>(sweep_ms, this, true);
   loop_->AddTimer(idle_timer_);
