@@ -16,6 +16,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
+#include <QWindow>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -42,6 +43,7 @@
 #include "support/xvfb.h"
 #include "tessel/settings_store_hooks.h"
 #include "tessel/tessel.h"
+#include "ui/chat/input/input_text_edit.h"
 #include "ui/chat/room/chat_room_widget.h"
 #include "ui/common/app_services.h"
 #include "ui/lists/base_button.h"
@@ -462,6 +464,59 @@ TEST_F(MainWindowDesktopTest, TrayHidesOnCloseAndANotificationOpensTheConversati
   ASSERT_TRUE(XdoTool({"mousemove", Num(icon.center().x()), Num(icon.center().y()),
                        "click", "1"}));
   EXPECT_TRUE(RunUntil([] { return window_->isVisible(); }));
+  // Shown from the tray, the window takes the keyboard: typing goes on in
+  // the conversation's editor.
+  InputTextEdit* input = window_->CurrentInput();
+  ASSERT_NE(input, nullptr);
+  input->clear();
+  ASSERT_TRUE(XdoTool({"type", "--delay", "30", "back"}));
+  EXPECT_TRUE(RunUntil([&] { return input->toPlainText() == "back"; }))
+      << input->toPlainText().toStdString();
+}
+
+TEST_F(MainWindowDesktopTest, MessageForTheOpenConversationCountsOnlyWhileContactsShow) {
+  window_->show();
+  Enter("uuid-c", "Cai");
+  window_->Update(1, "Cai", "host-cai", "uuid-c", 1, "first");
+  window_->OpenConversation("uuid-c");
+  ChatListItem* row = window_->Conversations()->FindChatItem("uuid-c");
+  ASSERT_NE(row, nullptr);
+  ASSERT_EQ(row->Unread(), 0);
+  BaseButton* chat = window_->ChatButton();
+  const int base = chat->NewMessageCount();
+  window_->Update(1, "Cai", "host-cai", "uuid-c", 1, "second");
+  EXPECT_EQ(row->Unread(), 0);
+  EXPECT_EQ(chat->NewMessageCount(), base);
+  EXPECT_EQ(chat->SelectedItemNewMessageCount(), 0);
+
+  window_->ContactButton()->click();
+  window_->Update(1, "Cai", "host-cai", "uuid-c", 1, "third");
+  EXPECT_EQ(row->Unread(), 0);
+  EXPECT_EQ(chat->SelectedItemNewMessageCount(), 1);
+  EXPECT_EQ(chat->BadgeText(), QString::number(base + 1));
+  chat->click();
+  EXPECT_EQ(chat->SelectedItemNewMessageCount(), 0);
+  EXPECT_EQ(window_->CurrentChatRoom()->Card().uuid, "uuid-c");
+}
+
+// Disabled: after a maximise and restore, a window hidden to the tray and
+// shown again by a tray click has the X focus (and is the window manager's
+// active window; typing reaches it) while Qt reports no active window, so
+// messages then blink the tray and notify although the user looks at the
+// conversation. Run with --gtest_also_run_disabled_tests
+// --gtest_filter=*Maximise*:*ShownFromTheTray* to see it (fails every time).
+TEST_F(MainWindowDesktopTest, DISABLED_ShownFromTheTrayAfterAMaximiseIsActive) {
+  QSystemTrayIcon* tray = window_->Tray();
+  ASSERT_NE(tray, nullptr);
+  ASSERT_TRUE(RunUntil([&] { return tray->geometry().isValid(); }));
+  Activate();
+  SettingDialog::Instance()->findChild<QCheckBox*>("directCloseApp_cb")->setChecked(false);
+  Find<QPushButton>("close_btn")->click();
+  ASSERT_TRUE(RunUntil([] { return window_->isHidden(); }));
+  const QRect icon = tray->geometry();
+  ASSERT_TRUE(XdoTool({"mousemove", Num(icon.center().x()), Num(icon.center().y()), "click", "1"}));
+  ASSERT_TRUE(RunUntil([] { return window_->isVisible(); }));
+  EXPECT_TRUE(RunUntil([] { return window_->isActiveWindow(); }));
 }
 
 // Last: the window closes for good and the store is closed with it.
