@@ -1085,6 +1085,14 @@ void MainWindow::moveEvent(QMoveEvent* event) {
 void MainWindow::showEvent(QShowEvent* event) {
   frameless::FramelessWindow::showEvent(event);
   StopAlert();
+  // Hidden (to the tray) while it had the focus, the window stays Qt's focus
+  // window; when it is shown and focused again Qt sees no change and reports
+  // no active window, so messages would blink and notify while the user reads
+  // them.
+  QTimer::singleShot(0, this, [this] {
+    if (isVisible() && QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow())
+      QApplication::setActiveWindow(this);
+  });
 }
 
 void MainWindow::changeEvent(QEvent* event) {
