@@ -188,6 +188,9 @@ void FileManagementDialog::BuildForm() {
   for (QListWidget* list : {sender_lw_, fileType_lw_}) {
     list->setFocusPolicy(Qt::NoFocus);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // As tall as its rows, so the next filter button follows right below.
+    list->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    list->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     list->hide();
   }
   for (int type : kTypeOrder) {
@@ -197,13 +200,10 @@ void FileManagementDialog::BuildForm() {
   for (QPushButton* button : {all_btn_, sender_btn_, fileType_btn_}) group->addButton(button);
   left->addWidget(all_btn_);
   left->addWidget(sender_btn_);
-  left->addWidget(sender_lw_, 1);
+  left->addWidget(sender_lw_);
   left->addWidget(fileType_btn_);
-  left->addWidget(fileType_lw_, 1);
-  left->addStretch(0);
-  auto* spacer = new QWidget(filters);
-  spacer->setObjectName(QStringLiteral("filter_spacer"));
-  left->addWidget(spacer, 1);
+  left->addWidget(fileType_lw_);
+  left->addStretch(1);
   body->addWidget(filters);
 
   pages_ = new QStackedWidget(this);
