@@ -18,7 +18,7 @@ build_pkgs=(
 )
 test_pkgs=(
   libgtest-dev libgmock-dev googletest
-  curl ffmpeg iproute2 nftables procps util-linux passwd sudo
+  curl ffmpeg iproute2 nftables procps util-linux passwd sudo sqlite3
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   x11-utils openbox xdotool trayer dbus dbus-x11 python3-dbusmock
