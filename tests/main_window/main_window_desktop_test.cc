@@ -7,6 +7,7 @@
 // real SQLite file in a temporary home.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,8 @@ class Child {
     if (out_fd && pipe(fds) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      // Gone with the test, however it ends.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
       if (out_fd) {
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);

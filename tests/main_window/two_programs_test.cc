@@ -5,6 +5,7 @@
 // each screen is taken with ffmpeg's x11grab, into QNCHAT_GRAB_DIR when set.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +45,7 @@ bool WaitFor(const std::function<bool()>& pred, int timeout_ms = kWaitMs) {
 pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
   const pid_t pid = fork();
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (!log.empty()) {
       if (FILE* out = fopen(log.c_str(), "w")) {
         dup2(fileno(out), STDOUT_FILENO);
