@@ -77,24 +77,6 @@ bool RunUntil(const std::function<bool()>& pred, int timeout_ms) {
 
 // Joins the calling thread to a named namespace; the descriptor of the one it
 // left (for Leave), -1 on failure.
-int Enter(const std::string& name) {
-  const int old_fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-  const bool ok = old_fd >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-  if (fd >= 0) close(fd);
-  if (!ok && old_fd >= 0) {
-    close(old_fd);
-    return -1;
-  }
-  return old_fd;
-}
-
-void Leave(int old_fd) {
-  if (old_fd < 0) return;
-  setns(old_fd, CLONE_NEWNET);
-  close(old_fd);
-}
-
 // The top-level window of the class, or 0.
 Window FindWindowOfClass(Display* display, const char* wanted) {
   Window root = DefaultRootWindow(display), parent, *children = nullptr;
@@ -183,14 +165,16 @@ class ShareViewAppTest : public testing::Test {
     sharer_ = PeerProcess::Start(*hosts[1], options).release();
     ASSERT_NE(sharer_, nullptr);
 
-    const int old_ns = Enter(app_ns_->name());
-    ASSERT_GE(old_ns, 0);
-    const bool started = app_->Init();
-    Leave(old_ns);
-    ASSERT_TRUE(started);
+    // The GUI thread stays in the namespace until the suite ends: every thread
+    // the application starts later (the player's) is born there too.
+    host_ns_fd_ = qnchat_test::EnterNetNamespace(app_ns_->name());
+    ASSERT_GE(host_ns_fd_, 0);
+    ASSERT_TRUE(app_->Init());
   }
 
   static void TearDownTestSuite() {
+    qnchat_test::LeaveNetNamespace(host_ns_fd_);
+    host_ns_fd_ = -1;
     delete sharer_;
     sharer_ = nullptr;
     delete network_;
@@ -214,14 +198,9 @@ class ShareViewAppTest : public testing::Test {
     if (sharer_display_) XCloseDisplay(sharer_display_);
   }
 
-  // OpenShareScreen as the user's click does it, on the GUI thread, inside
-  // the application's namespace so the player's thread starts there.
-  static void OpenShareScreen() {
-    const int old_ns = Enter(app_ns_->name());
-    ASSERT_GE(old_ns, 0);
-    app_->OpenShareScreen();
-    Leave(old_ns);
-  }
+  // OpenShareScreen as the user's click does it, on the GUI thread, which is
+  // inside the application's namespace: the player's thread starts there.
+  static void OpenShareScreen() { app_->OpenShareScreen(); }
 
   // The pixel of the window at (x, y), read through the viewer's server.
   Rgb Pixel(Window window, int x, int y) {
@@ -264,6 +243,7 @@ class ShareViewAppTest : public testing::Test {
   static qnchat_test::Xvfb* sharer_xvfb_;
   static Network* network_;
   static NetNamespace* app_ns_;
+  static int host_ns_fd_;
   static PeerProcess* sharer_;
   static std::vector<std::string> offers_;
   static int accepted_;
@@ -276,6 +256,7 @@ QObject* ShareViewAppTest::recorder_ = nullptr;
 qnchat_test::Xvfb* ShareViewAppTest::sharer_xvfb_ = nullptr;
 Network* ShareViewAppTest::network_ = nullptr;
 NetNamespace* ShareViewAppTest::app_ns_ = nullptr;
+int ShareViewAppTest::host_ns_fd_ = -1;
 PeerProcess* ShareViewAppTest::sharer_ = nullptr;
 std::vector<std::string> ShareViewAppTest::offers_;
 int ShareViewAppTest::accepted_ = 0;

@@ -68,24 +68,6 @@ Json::Value Member(const char* name, const Json::Value& value) {
 
 // Joins the calling thread to a named namespace; returns the descriptor of
 // the one it left (for Leave), -1 on failure.
-int Enter(const std::string& name) {
-  const int old_fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-  const bool ok = old_fd >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-  if (fd >= 0) close(fd);
-  if (!ok && old_fd >= 0) {
-    close(old_fd);
-    return -1;
-  }
-  return old_fd;
-}
-
-void Leave(int old_fd) {
-  if (old_fd < 0) return;
-  setns(old_fd, CLONE_NEWNET);
-  close(old_fd);
-}
-
 class ChatAppTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -123,11 +105,11 @@ class ChatAppTest : public testing::Test {
     peer_ = StartPeer("Alice");
     ASSERT_TRUE(peer_);
 
-    const int old_ns = Enter(app_ns_->name());
-    ASSERT_GE(old_ns, 0);
-    const bool started = app_->Init();
-    Leave(old_ns);
-    ASSERT_TRUE(started);
+    // The GUI thread stays in the namespace until the suite ends: every thread
+    // the application starts later is born there too.
+    host_ns_fd_ = qnchat_test::EnterNetNamespace(app_ns_->name());
+    ASSERT_GE(host_ns_fd_, 0);
+    ASSERT_TRUE(app_->Init());
     window_ = qobject_cast<PlaceholderWindow*>(app_->MainWindow());
     ASSERT_NE(window_, nullptr);
     host_ = app_->GetLocalCard().device.toStdString();
@@ -135,6 +117,8 @@ class ChatAppTest : public testing::Test {
   }
 
   static void TearDownTestSuite() {
+    qnchat_test::LeaveNetNamespace(host_ns_fd_);
+    host_ns_fd_ = -1;
     peer_.reset();
     stranger_.reset();
     delete network_;
@@ -212,6 +196,7 @@ class ChatAppTest : public testing::Test {
   static qnchat_test::Xvfb* xvfb_;
   static Network* network_;
   static NetNamespace* app_ns_;
+  static int host_ns_fd_;
   static NetNamespace* peer_ns_;
   static NetNamespace* stranger_ns_;
   static std::unique_ptr<PeerProcess> peer_;
@@ -232,6 +217,7 @@ QObject* ChatAppTest::recorder_ = nullptr;
 qnchat_test::Xvfb* ChatAppTest::xvfb_ = nullptr;
 Network* ChatAppTest::network_ = nullptr;
 NetNamespace* ChatAppTest::app_ns_ = nullptr;
+int ChatAppTest::host_ns_fd_ = -1;
 NetNamespace* ChatAppTest::peer_ns_ = nullptr;
 NetNamespace* ChatAppTest::stranger_ns_ = nullptr;
 std::unique_ptr<PeerProcess> ChatAppTest::peer_;

@@ -89,24 +89,6 @@ Json::Value Member(const char* name, const Json::Value& value) {
   return object;
 }
 
-int Enter(const std::string& name) {
-  const int old_fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-  const bool ok = old_fd >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-  if (fd >= 0) close(fd);
-  if (!ok && old_fd >= 0) {
-    close(old_fd);
-    return -1;
-  }
-  return old_fd;
-}
-
-void Leave(int old_fd) {
-  if (old_fd < 0) return;
-  setns(old_fd, CLONE_NEWNET);
-  close(old_fd);
-}
-
 QString DbPath() { return AppDataDirectory() + "/QNChat.db"; }
 
 // One query through the sqlite3 program; rows joined by '\n', columns by '|'.
@@ -155,7 +137,7 @@ class MainWindowCoreTest : public testing::Test {
     app_->SetMainWindowFactory([] { return CreateMainWindow(ChatApp::Instance()); });
     // The GUI thread stays in the namespace: threads it starts later (the
     // downloads' pool) must reach the peers too.
-    host_ns_fd_ = Enter(app_ns_->name());
+    host_ns_fd_ = qnchat_test::EnterNetNamespace(app_ns_->name());
     ASSERT_GE(host_ns_fd_, 0);
     ASSERT_TRUE(app_->Init());
     window_ = qobject_cast<MainWindow*>(app_->MainWindow());
@@ -165,7 +147,7 @@ class MainWindowCoreTest : public testing::Test {
   }
 
   static void TearDownTestSuite() {
-    Leave(host_ns_fd_);
+    qnchat_test::LeaveNetNamespace(host_ns_fd_);
     host_ns_fd_ = -1;
     peer_.reset();
     delete network_;
@@ -590,7 +572,7 @@ TEST(MainWindowRestartHalf, ListsGroupsAndLastMessagesAreBack) {
   ASSERT_NE(ns, nullptr);
   ChatApp* app = ChatApp::Instance();
   app->SetMainWindowFactory([] { return CreateMainWindow(ChatApp::Instance()); });
-  const int old_ns = Enter(ns->name());
+  const int old_ns = qnchat_test::EnterNetNamespace(ns->name());
   ASSERT_GE(old_ns, 0);
   const bool started = app->Init();
   ASSERT_TRUE(started);
@@ -630,7 +612,7 @@ TEST(MainWindowRestartHalf, ListsGroupsAndLastMessagesAreBack) {
   for (int i = 6; i <= 25; ++i) expected << QStringLiteral("message %1").arg(i);
   EXPECT_EQ(texts, expected);
   EXPECT_EQ(window->ChatButton()->NewMessageCount(), 2);
-  Leave(old_ns);
+  qnchat_test::LeaveNetNamespace(old_ns);
 }
 
 }  // namespace

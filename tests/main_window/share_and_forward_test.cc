@@ -97,24 +97,6 @@ bool RunUntil(const std::function<bool()>& pred, int timeout_ms) {
   return true;
 }
 
-int Enter(const std::string& name) {
-  const int old_fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-  const bool ok = old_fd >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-  if (fd >= 0) close(fd);
-  if (!ok && old_fd >= 0) {
-    close(old_fd);
-    return -1;
-  }
-  return old_fd;
-}
-
-void Leave(int old_fd) {
-  if (old_fd < 0) return;
-  setns(old_fd, CLONE_NEWNET);
-  close(old_fd);
-}
-
 Window FindWindowOfClass(Display* display, const char* wanted) {
   Window root = DefaultRootWindow(display), parent, *children = nullptr;
   unsigned int count = 0;
@@ -225,11 +207,11 @@ class ShareAndForwardTest : public testing::Test {
       peers_[i] = PeerProcess::Start(*hosts[i + 1], options).release();
       ASSERT_NE(peers_[i], nullptr);
     }
-    const int old_ns = Enter(app_ns_->name());
-    ASSERT_GE(old_ns, 0);
-    const bool started = app_->Init();
-    Leave(old_ns);
-    ASSERT_TRUE(started);
+    // The GUI thread stays in the namespace until the suite ends: every thread
+    // the application starts later (players, downloads) is born there too.
+    host_ns_fd_ = qnchat_test::EnterNetNamespace(app_ns_->name());
+    ASSERT_GE(host_ns_fd_, 0);
+    ASSERT_TRUE(app_->Init());
     window_ = static_cast<MainWindow*>(app_->MainWindow());
     ASSERT_NE(window_, nullptr);
     for (PeerProcess* peer : peers_) {
@@ -240,6 +222,8 @@ class ShareAndForwardTest : public testing::Test {
   }
 
   static void TearDownTestSuite() {
+    qnchat_test::LeaveNetNamespace(host_ns_fd_);
+    host_ns_fd_ = -1;
     for (PeerProcess*& peer : peers_) {
       delete peer;
       peer = nullptr;
@@ -263,14 +247,9 @@ class ShareAndForwardTest : public testing::Test {
     if (sharer_display_) XCloseDisplay(sharer_display_);
   }
 
-  // A click that may start the player: its thread must live in the
-  // application's namespace.
-  static void ClickInNamespace(QPushButton* button) {
-    const int old_ns = Enter(app_ns_->name());
-    ASSERT_GE(old_ns, 0);
-    button->click();
-    Leave(old_ns);
-  }
+  // A click that may start the player; the GUI thread is inside the
+  // application's namespace already, so the player's thread is born there.
+  static void ClickInNamespace(QPushButton* button) { button->click(); }
 
   Rgb Pixel(Window window, int x, int y) {
     XImage* image = XGetImage(app_display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
@@ -315,6 +294,7 @@ class ShareAndForwardTest : public testing::Test {
   static qnchat_test::Xvfb* sharer_xvfb_;
   static Network* network_;
   static NetNamespace* app_ns_;
+  static int host_ns_fd_;
   static PeerProcess* peers_[3];
   Display* app_display_ = nullptr;
   Display* sharer_display_ = nullptr;
@@ -325,6 +305,7 @@ MainWindow* ShareAndForwardTest::window_ = nullptr;
 qnchat_test::Xvfb* ShareAndForwardTest::sharer_xvfb_ = nullptr;
 Network* ShareAndForwardTest::network_ = nullptr;
 NetNamespace* ShareAndForwardTest::app_ns_ = nullptr;
+int ShareAndForwardTest::host_ns_fd_ = -1;
 PeerProcess* ShareAndForwardTest::peers_[3] = {nullptr, nullptr, nullptr};
 
 TEST_F(ShareAndForwardTest, OfferShowsInTheConversationAndAcceptingShowsTheSharersScreen) {

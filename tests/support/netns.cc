@@ -1,6 +1,7 @@
 #include "support/netns.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,6 +77,24 @@ void RemoveStale() {
 }  // namespace
 
 bool IsRoot() { return geteuid() == 0; }
+
+int EnterNetNamespace(const std::string& name) {
+  const int old_fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  const int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  const bool ok = old_fd >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+  if (fd >= 0) close(fd);
+  if (!ok && old_fd >= 0) {
+    close(old_fd);
+    return -1;
+  }
+  return old_fd;
+}
+
+void LeaveNetNamespace(int old_fd) {
+  if (old_fd < 0) return;
+  setns(old_fd, CLONE_NEWNET);
+  close(old_fd);
+}
 
 int RunCommand(const std::vector<std::string>& argv, std::string* output) {
   int pipe_fds[2] = {-1, -1};

@@ -17,6 +17,15 @@ namespace qnchat_test {
 // True when the process may create network namespaces.
 bool IsRoot();
 
+// Moves the calling thread into the named namespace; returns a descriptor of
+// the one it left (for LeaveNetNamespace), -1 on failure. Threads the caller
+// starts afterwards are born inside: an in-process application under test
+// keeps its GUI thread inside for the whole run, so that every thread it makes
+// later (downloads, players) stays off the machine's own network.
+int EnterNetNamespace(const std::string& name);
+// Returns the calling thread to the namespace EnterNetNamespace left.
+void LeaveNetNamespace(int old_fd);
+
 // Runs argv (no shell) and waits; returns the exit status, or -1 when it did
 // not exit normally. Output goes to *output when given, else to stderr.
 int RunCommand(const std::vector<std::string>& argv, std::string* output = nullptr);

@@ -1,5 +1,6 @@
 #include "support/peer_process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -286,7 +287,44 @@ std::vector<PeerLine> PeerProcess::Lines() {
   return lines_;
 }
 
-bool PeerProcess::Signal(int sig) { return pid_ > 0 && !reaped_ && kill(pid_, sig) == 0; }
+namespace {
+
+// True once every thread of pid shows the stopped state: kill returns before
+// a running process has really stopped, and a peer that still answers for a
+// moment would make a "frozen" test race its own set-up.
+bool AllThreadsStopped(int pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (!dir) return false;
+  bool stopped = true;
+  int seen = 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    if (paren == std::string::npos || paren + 2 >= line.size()) continue;
+    ++seen;
+    const char state = line[paren + 2];
+    if (state != 'T' && state != 't') stopped = false;
+  }
+  closedir(dir);
+  return stopped && seen > 0;
+}
+
+}  // namespace
+
+bool PeerProcess::Signal(int sig) {
+  if (pid_ <= 0 || reaped_ || kill(pid_, sig) != 0) return false;
+  if (sig != SIGSTOP) return true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!AllThreadsStopped(pid_)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 bool PeerProcess::Exited(int* status) {
   if (!reaped_ && pid_ > 0) {

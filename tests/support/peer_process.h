@@ -93,7 +93,8 @@ class PeerProcess {
   // Sends quit, closes standard input and waits for the process to end; its
   // exit status, or -1 when it was killed after timeout_ms or by a signal.
   int Quit(int timeout_ms = 10000);
-  // Sends sig to the process.
+
+  // Sends sig; for SIGSTOP, returns once every thread has really stopped.
   bool Signal(int sig);
   // True when the process has ended (reaps it).
   bool Exited(int* status = nullptr);
