@@ -290,6 +290,12 @@ void MainWindow::BuildForm() {
   search_le_->setObjectName(QStringLiteral("search_le"));
   search_le_->setPlaceholderText(QStringLiteral("搜索"));
   search_le_->setClearButtonEnabled(false);
+  // A style-sheet text colour would paint the placeholder as dark as typed
+  // text; the palette keeps the two apart.
+  QPalette searchColors = search_le_->palette();
+  searchColors.setColor(QPalette::Text, QColor(0x33, 0x37, 0x40));
+  searchColors.setColor(QPalette::PlaceholderText, QColor(0xB1, 0xB5, 0xBB));
+  search_le_->setPalette(searchColors);
   searchLayout->addWidget(search_le_);
   middle->addWidget(searchBox_);
   topLevel_sw_ = new QStackedWidget(centerMiddle_);
