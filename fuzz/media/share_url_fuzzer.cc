@@ -63,10 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string host(reinterpret_cast<const char*>(data + 1), host_length);
   const std::string url(reinterpret_cast<const char*>(data + 1 + host_length),
                         size - 1 - host_length);
-  if (IsAcceptableShareUrl(url, host)) CheckAccepted(url, host);
-  const std::string read = ShareUrlHost(url);
+  if (chat::IsAcceptableShareUrl(url, host)) CheckAccepted(url, host);
+  const std::string read = chat::ShareUrlHost(url);
   if (!read.empty()) {
-    if (!IsAcceptableShareUrl(url, read)) abort();
+    if (!chat::IsAcceptableShareUrl(url, read)) abort();
     CheckAccepted(url, read);
   }
   return 0;
