@@ -16,12 +16,8 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMetaType>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,11 +26,12 @@
 #include "support/log_capture.h"
 #include "support/netns.h"
 #include "support/peer_process.h"
+#include "support/qt/app_wait.h"
 #include "support/qt/qt_test_main.h"
+#include "support/temp_home.h"
 #include "support/xvfb.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "support/x11_pixels.h"
 
 namespace {
 
@@ -43,62 +40,21 @@ using qnchat_test::NetNamespace;
 using qnchat_test::PeerOptions;
 using qnchat_test::PeerProcess;
 
-struct Rgb {
-  int r, g, b;
-};
+using qnchat_test::FindWindowOfClass;
+using qnchat_test::Rgb;
+using qnchat_test::RunUntil;
+using qnchat_test::ScreenPattern;
 
 constexpr int kWaitMs = 15000;
 // Through H.264 and back: flat areas come out within a few levels.
 constexpr int kTolerance = 12;
 
-// The application's HOME, XDG directories and its X server, made before the
-// application object (its video window opens $DISPLAY when it is built).
+// The application's home and its X server, made before the application
+// object (its video window opens $DISPLAY when it is built).
 struct AppEnvironment {
-  ~AppEnvironment() {
-    if (!home.empty()) QDir(QString::fromStdString(home)).removeRecursively();
-  }
-  std::string home;
+  qnchat_test::TempHome home;
   std::unique_ptr<qnchat_test::Xvfb> xvfb;
 } g_env;
-
-bool RunUntil(const std::function<bool()>& pred, int timeout_ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    const qint64 left = timeout_ms - clock.elapsed();
-    if (left <= 0) return false;
-    // Some conditions live in X servers, which send no Qt events: look again
-    // at least every 50 ms.
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
-                                    static_cast<int>(std::min<qint64>(left, 50)));
-  }
-  return true;
-}
-
-// Joins the calling thread to a named namespace; the descriptor of the one it
-// left (for Leave), -1 on failure.
-// The top-level window of the class, or 0.
-Window FindWindowOfClass(Display* display, const char* wanted) {
-  Window root = DefaultRootWindow(display), parent, *children = nullptr;
-  unsigned int count = 0;
-  Window found = 0;
-  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
-  for (unsigned int i = 0; i < count && !found; ++i) {
-    XClassHint hint{};
-    if (XGetClassHint(display, children[i], &hint)) {
-      if (hint.res_class && std::string(hint.res_class) == wanted) found = children[i];
-      XFree(hint.res_name);
-      XFree(hint.res_class);
-    }
-  }
-  if (children) XFree(children);
-  return found;
-}
-
-bool Near(Rgb a, Rgb b) {
-  return std::abs(a.r - b.r) <= kTolerance && std::abs(a.g - b.g) <= kTolerance &&
-         std::abs(a.b - b.b) <= kTolerance;
-}
 
 // Quadrants: top left, top right, bottom left, bottom right.
 struct Pattern {
@@ -107,36 +63,6 @@ struct Pattern {
 
 const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
     kBlack{0, 0, 0}, kYellow{255, 255, 0};
-
-// Four override-redirect windows of solid colour covering A's screen, drawn
-// by A's X server itself.
-class ScreenPattern {
- public:
-  ScreenPattern(Display* display, const Pattern& pattern) : display_(display) {
-    const int screen = DefaultScreen(display);
-    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
-    for (int i = 0; i < 4; ++i) {
-      XSetWindowAttributes attributes{};
-      attributes.override_redirect = True;
-      const Rgb c = pattern.quadrant[i];
-      attributes.background_pixel = (static_cast<unsigned long>(c.r) << 16) | (c.g << 8) | c.b;
-      windows_[i] = XCreateWindow(display, DefaultRootWindow(display), (i % 2) * width / 2,
-                                  (i / 2) * height / 2, width / 2, height / 2, 0, CopyFromParent,
-                                  InputOutput, CopyFromParent,
-                                  CWOverrideRedirect | CWBackPixel, &attributes);
-      XMapRaised(display, windows_[i]);
-    }
-    XSync(display, False);
-  }
-  ~ScreenPattern() {
-    for (Window w : windows_) XDestroyWindow(display_, w);
-    XSync(display_, False);
-  }
-
- private:
-  Display* display_;
-  Window windows_[4];
-};
 
 class ShareViewAppTest : public testing::Test {
  protected:
@@ -204,28 +130,13 @@ class ShareViewAppTest : public testing::Test {
 
   // The pixel of the window at (x, y), read through the viewer's server.
   Rgb Pixel(Window window, int x, int y) {
-    XImage* image = XGetImage(viewer_display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return Rgb{-1000, -1000, -1000};
-    unsigned long pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    return Rgb{static_cast<int>((pixel >> 16) & 0xFF), static_cast<int>((pixel >> 8) & 0xFF),
-               static_cast<int>(pixel & 0xFF)};
+    return qnchat_test::ReadPixel(viewer_display_, window, x, y);
   }
 
   // The window shows the pattern: the middle of each quadrant of the 1280 x
   // 720 client area (the sharer's screen has the same size: no bars).
   bool Shows(Window window, const Pattern& pattern) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(viewer_display_, window, &attributes) ||
-        attributes.map_state != IsViewable) {
-      return false;
-    }
-    for (int i = 0; i < 4; ++i) {
-      const int x = (i % 2) * attributes.width / 2 + attributes.width / 4;
-      const int y = (i / 2) * attributes.height / 2 + attributes.height / 4;
-      if (!Near(Pixel(window, x, y), pattern.quadrant[i])) return false;
-    }
-    return true;
+    return qnchat_test::ShowsQuadrants(viewer_display_, window, pattern.quadrant, kTolerance);
   }
 
   std::string Describe(Window window) {
@@ -277,7 +188,7 @@ TEST_F(ShareViewAppTest, AcceptedShareShowsTheSharersScreenUntilItCloses) {
   EXPECT_EQ(attributes.map_state, IsUnmapped);
 
   const Pattern first{{kRed, kGreen, kBlue, kWhite}};
-  auto pattern = std::make_unique<ScreenPattern>(sharer_display_, first);
+  auto pattern = std::make_unique<ScreenPattern>(sharer_display_, first.quadrant);
   qnchat_test::LogCapture log;
   ASSERT_GT(sharer_->CommandResult("share " + app_host + " " + app_uuid), 0);
   ASSERT_TRUE(RunUntil([] { return !offers_.empty(); }, kWaitMs));
@@ -301,7 +212,7 @@ TEST_F(ShareViewAppTest, AcceptedShareShowsTheSharersScreenUntilItCloses) {
   EXPECT_TRUE(app_->IsWatchingShare());
   pattern.reset();
   const Pattern second{{kYellow, kBlack, kWhite, kRed}};
-  pattern = std::make_unique<ScreenPattern>(sharer_display_, second);
+  pattern = std::make_unique<ScreenPattern>(sharer_display_, second.quadrant);
   EXPECT_TRUE(RunUntil([&] { return Shows(window, second); }, kWaitMs)) << Describe(window);
 
   // A stops sharing: the application's player goes, its window hides.
@@ -323,14 +234,7 @@ TEST_F(ShareViewAppTest, AcceptedShareShowsTheSharersScreenUntilItCloses) {
 }  // namespace
 
 QApplication* CreateTestApplication(int& argc, char** argv) {
-  char dir[] = "/tmp/qnchat-view-test-XXXXXX";
-  if (mkdtemp(dir) != nullptr) {
-    g_env.home = dir;
-    setenv("HOME", dir, 1);
-    setenv("XDG_CONFIG_HOME", (g_env.home + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (g_env.home + "/data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (g_env.home + "/cache").c_str(), 1);
-  }
+  g_env.home.Make("qnchat-view-test");
   // The application's own screen; its video window opens it on construction.
   g_env.xvfb = std::make_unique<qnchat_test::Xvfb>(1600, 1000);
   if (g_env.xvfb->ok()) setenv("DISPLAY", g_env.xvfb->display().c_str(), 1);

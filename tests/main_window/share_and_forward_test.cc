@@ -25,8 +25,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
@@ -34,7 +32,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,7 +43,9 @@
 #include "resources/resources.h"
 #include "support/netns.h"
 #include "support/peer_process.h"
+#include "support/qt/app_wait.h"
 #include "support/qt/qt_test_main.h"
+#include "support/temp_home.h"
 #include "support/xvfb.h"
 #include "ui/chat/room/chat_room_widget.h"
 #include "ui/chat/room/request_popup.h"
@@ -57,8 +56,7 @@
 #include "ui/lists/chat_list.h"
 #include "ui/lists/chat_list_widget.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "support/x11_pixels.h"
 
 namespace {
 
@@ -67,92 +65,25 @@ using qnchat_test::NetNamespace;
 using qnchat_test::PeerOptions;
 using qnchat_test::PeerProcess;
 
-struct Rgb {
-  int r, g, b;
-};
+using qnchat_test::FindWindowOfClass;
+using qnchat_test::Rgb;
+using qnchat_test::RunUntil;
+using qnchat_test::ScreenPattern;
 
 constexpr int kWaitMs = 15000;
 // Through H.264 and back: flat areas come out within a few levels.
 constexpr int kTolerance = 12;
 
 struct AppEnvironment {
-  ~AppEnvironment() {
-    if (!home.empty()) QDir(QString::fromStdString(home)).removeRecursively();
-  }
-  std::string home;
+  qnchat_test::TempHome home;
   std::unique_ptr<qnchat_test::Xvfb> xvfb;
 } g_env;
-
-bool RunUntil(const std::function<bool()>& pred, int timeout_ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    const qint64 left = timeout_ms - clock.elapsed();
-    if (left <= 0) return false;
-    // Some conditions live in X servers or other processes, which send no Qt
-    // events: look again at least every 50 ms.
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
-                                    static_cast<int>(std::min<qint64>(left, 50)));
-  }
-  return true;
-}
-
-Window FindWindowOfClass(Display* display, const char* wanted) {
-  Window root = DefaultRootWindow(display), parent, *children = nullptr;
-  unsigned int count = 0;
-  Window found = 0;
-  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
-  for (unsigned int i = 0; i < count && !found; ++i) {
-    XClassHint hint{};
-    if (XGetClassHint(display, children[i], &hint)) {
-      if (hint.res_class && std::string(hint.res_class) == wanted) found = children[i];
-      XFree(hint.res_name);
-      XFree(hint.res_class);
-    }
-  }
-  if (children) XFree(children);
-  return found;
-}
-
-bool Near(Rgb a, Rgb b) {
-  return std::abs(a.r - b.r) <= kTolerance && std::abs(a.g - b.g) <= kTolerance &&
-         std::abs(a.b - b.b) <= kTolerance;
-}
 
 struct Pattern {
   Rgb quadrant[4];  // top left, top right, bottom left, bottom right
 };
 
 const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255};
-
-// Four override-redirect windows of solid colour covering a screen.
-class ScreenPattern {
- public:
-  ScreenPattern(Display* display, const Pattern& pattern) : display_(display) {
-    const int screen = DefaultScreen(display);
-    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
-    for (int i = 0; i < 4; ++i) {
-      XSetWindowAttributes attributes{};
-      attributes.override_redirect = True;
-      const Rgb c = pattern.quadrant[i];
-      attributes.background_pixel = (static_cast<unsigned long>(c.r) << 16) | (c.g << 8) | c.b;
-      windows_[i] = XCreateWindow(display, DefaultRootWindow(display), (i % 2) * width / 2,
-                                  (i / 2) * height / 2, width / 2, height / 2, 0, CopyFromParent,
-                                  InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel,
-                                  &attributes);
-      XMapRaised(display, windows_[i]);
-    }
-    XSync(display, False);
-  }
-  ~ScreenPattern() {
-    for (Window w : windows_) XDestroyWindow(display_, w);
-    XSync(display_, False);
-  }
-
- private:
-  Display* display_;
-  Window windows_[4];
-};
 
 QString GrabDir() { return QString::fromLocal8Bit(qgetenv("QNCHAT_GRAB_DIR")); }
 
@@ -251,27 +182,8 @@ class ShareAndForwardTest : public testing::Test {
   // application's namespace already, so the player's thread is born there.
   static void ClickInNamespace(QPushButton* button) { button->click(); }
 
-  Rgb Pixel(Window window, int x, int y) {
-    XImage* image = XGetImage(app_display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return Rgb{-1000, -1000, -1000};
-    unsigned long pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    return Rgb{static_cast<int>((pixel >> 16) & 0xFF), static_cast<int>((pixel >> 8) & 0xFF),
-               static_cast<int>(pixel & 0xFF)};
-  }
-
   bool Shows(Window window, const Pattern& pattern) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(app_display_, window, &attributes) ||
-        attributes.map_state != IsViewable) {
-      return false;
-    }
-    for (int i = 0; i < 4; ++i) {
-      const int x = (i % 2) * attributes.width / 2 + attributes.width / 4;
-      const int y = (i / 2) * attributes.height / 2 + attributes.height / 4;
-      if (!Near(Pixel(window, x, y), pattern.quadrant[i])) return false;
-    }
-    return true;
+    return qnchat_test::ShowsQuadrants(app_display_, window, pattern.quadrant, kTolerance);
   }
 
   static ChatListItem* Row(const std::string& uuid) {
@@ -316,7 +228,7 @@ TEST_F(ShareAndForwardTest, OfferShowsInTheConversationAndAcceptingShowsTheShare
   ASSERT_NE(video, 0u);
 
   const Pattern pattern{{kRed, kGreen, kBlue, kWhite}};
-  ScreenPattern drawn(sharer_display_, pattern);
+  ScreenPattern drawn(sharer_display_, pattern.quadrant);
   ASSERT_GT(alice->CommandResult("share " + app_host + " " + app_uuid), 0);
 
   // The offer: Alice's conversation on top with its request bar.
@@ -519,14 +431,7 @@ TEST_F(ShareAndForwardTest, FileManagerForwardsToEachContactAtItsPace) {
 }  // namespace
 
 QApplication* CreateTestApplication(int& argc, char** argv) {
-  char dir[] = "/tmp/qnchat-share-window-test-XXXXXX";
-  if (mkdtemp(dir) != nullptr) {
-    g_env.home = dir;
-    setenv("HOME", dir, 1);
-    setenv("XDG_CONFIG_HOME", (g_env.home + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (g_env.home + "/data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (g_env.home + "/cache").c_str(), 1);
-  }
+  g_env.home.Make("qnchat-share-window-test");
   g_env.xvfb = std::make_unique<qnchat_test::Xvfb>(1600, 1000);
   if (g_env.xvfb->ok()) {
     setenv("DISPLAY", g_env.xvfb->display().c_str(), 1);
