@@ -1,18 +1,14 @@
 #include "ui_frameless/x11_session.h"
 
 #include <X11/Xlib.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <vector>
 
-#include "support/xvfb.h"
+#include "support/x11_session.h"
 
 namespace frameless_test {
 namespace {
@@ -44,50 +40,25 @@ bool Run(std::vector<std::string> args) {
 }  // namespace
 
 struct X11Session::State {
-  std::unique_ptr<qnchat_test::Xvfb> xvfb;
-  pid_t openbox = -1;
+  std::unique_ptr<qnchat_test::X11Session> session;
   Display* probe = nullptr;
   bool grab_leave = false;
   unsigned long cm_owner = 0;  // window holding the compositing selection
-  std::string dir;
 };
 
 X11Session::X11Session(int width, int height) : state_(std::make_unique<State>()) {
-  state_->xvfb = std::make_unique<qnchat_test::Xvfb>(width, height);
-  if (!state_->xvfb->ok()) return;
-  setenv("DISPLAY", state_->xvfb->display().c_str(), 1);
-
-  // openbox runs its start-up command once it manages the screen; the
-  // command writes into a FIFO that is awaited here, bounded.
-  char dir[] = "/tmp/qnchat-openbox-XXXXXX";
-  if (mkdtemp(dir) == nullptr) return;
-  state_->dir = dir;
-  const std::string fifo = state_->dir + "/ready";
-  if (mkfifo(fifo.c_str(), 0600) != 0) return;
-  const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return;
-  state_->openbox = Spawn({"openbox", "--sm-disable", "--startup", "sh -c 'echo up > " + fifo + "'"});
-  pollfd ready{fd, POLLIN, 0};
-  const bool started = state_->openbox > 0 && poll(&ready, 1, 20000) == 1 && (ready.revents & POLLIN);
-  close(fd);
-  if (!started) return;
-  state_->probe = XOpenDisplay(state_->xvfb->display().c_str());
+  state_->session = std::make_unique<qnchat_test::X11Session>(width, height);
+  if (!state_->session->ok()) return;
+  setenv("DISPLAY", state_->session->display().c_str(), 1);
+  state_->probe = XOpenDisplay(state_->session->display().c_str());
   ok_ = state_->probe != nullptr;
 }
 
 X11Session::~X11Session() {
   if (state_->probe != nullptr) XCloseDisplay(state_->probe);
-  if (state_->openbox > 0) {
-    kill(state_->openbox, SIGTERM);
-    waitpid(state_->openbox, nullptr, 0);
-  }
-  if (!state_->dir.empty()) {
-    unlink((state_->dir + "/ready").c_str());
-    rmdir(state_->dir.c_str());
-  }
 }
 
-const std::string& X11Session::display() const { return state_->xvfb->display(); }
+const std::string& X11Session::display() const { return state_->session->display(); }
 
 bool X11Session::PointerGrabbed() {
   Display* d = state_->probe;

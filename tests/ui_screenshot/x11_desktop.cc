@@ -4,18 +4,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <vector>
 
-#include "support/xvfb.h"
+#include "support/x11_session.h"
 
 namespace screenshot_test {
 namespace {
@@ -51,32 +48,15 @@ bool AwaitEvent(Display* display, Window window, int type) {
 }  // namespace
 
 struct X11Desktop::State {
-  std::unique_ptr<qnchat_test::Xvfb> xvfb;
-  pid_t openbox = -1;
+  std::unique_ptr<qnchat_test::X11Session> session;
   Display* display = nullptr;
-  std::string dir;
 };
 
 X11Desktop::X11Desktop(int width, int height) : state_(std::make_unique<State>()) {
-  state_->xvfb = std::make_unique<qnchat_test::Xvfb>(width, height);
-  if (!state_->xvfb->ok()) return;
-  setenv("DISPLAY", state_->xvfb->display().c_str(), 1);
-
-  // openbox runs its start-up command once it manages the screen; the
-  // command writes into a FIFO that is awaited here, bounded.
-  char dir[] = "/tmp/qnchat-shot-XXXXXX";
-  if (mkdtemp(dir) == nullptr) return;
-  state_->dir = dir;
-  const std::string fifo = state_->dir + "/ready";
-  if (mkfifo(fifo.c_str(), 0600) != 0) return;
-  const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return;
-  state_->openbox = Spawn({"openbox", "--sm-disable", "--startup", "sh -c 'echo up > " + fifo + "'"});
-  pollfd ready{fd, POLLIN, 0};
-  const bool started = state_->openbox > 0 && poll(&ready, 1, 20000) == 1 && (ready.revents & POLLIN);
-  close(fd);
-  if (!started) return;
-  state_->display = XOpenDisplay(state_->xvfb->display().c_str());
+  state_->session = std::make_unique<qnchat_test::X11Session>(width, height);
+  if (!state_->session->ok()) return;
+  setenv("DISPLAY", state_->session->display().c_str(), 1);
+  state_->display = XOpenDisplay(state_->session->display().c_str());
   if (state_->display == nullptr) return;
   Display* d = state_->display;
   XSetWindowBackground(d, DefaultRootWindow(d), kRootColor);
@@ -87,17 +67,9 @@ X11Desktop::X11Desktop(int width, int height) : state_(std::make_unique<State>()
 
 X11Desktop::~X11Desktop() {
   if (state_->display != nullptr) XCloseDisplay(state_->display);
-  if (state_->openbox > 0) {
-    kill(state_->openbox, SIGTERM);
-    waitpid(state_->openbox, nullptr, 0);
-  }
-  if (!state_->dir.empty()) {
-    unlink((state_->dir + "/ready").c_str());
-    rmdir(state_->dir.c_str());
-  }
 }
 
-const std::string& X11Desktop::display() const { return state_->xvfb->display(); }
+const std::string& X11Desktop::display() const { return state_->session->display(); }
 
 unsigned long X11Desktop::CreateWindow(const QRect& requested, const QColor& color) {
   Display* d = state_->display;
