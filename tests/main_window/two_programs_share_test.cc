@@ -10,192 +10,63 @@
 //
 // gtest and the project's headers before Xlib, whose macros clash with them.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/netns.h"
-#include "support/xvfb.h"
+#include "support/program_desk.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "support/x11_pixels.h"
 
 namespace {
 
 using qnchat_test::Network;
 using qnchat_test::NetNamespace;
-using qnchat_test::RunCommand;
+using qnchat_test::Near;
+using qnchat_test::Rgb;
+using qnchat_test::ScreenPattern;
 
 constexpr int kWaitMs = 20000;
 
-// The conditions here live in other processes' windows: look every 100 ms.
 bool WaitFor(const std::function<bool()>& pred, int timeout_ms = kWaitMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (FILE* out = fopen(log.c_str(), "w")) {
-      dup2(fileno(out), STDOUT_FILENO);
-      dup2(fileno(out), STDERR_FILENO);
-    }
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-}
-
-struct Rgb {
-  int r, g, b;
-};
-
-bool Near(Rgb a, Rgb b, int tolerance) {
-  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-         std::abs(a.b - b.b) <= tolerance;
+  return qnchat_test::WaitFor(pred, timeout_ms);
 }
 
 // The interface's accent colour (icons of the sharing state, hint texts).
 const Rgb kAccent{0x67, 0x8B, 0xF1};
 
-// One person: a display with a window manager, a home, the program.
-struct Desk {
-  std::unique_ptr<qnchat_test::Xvfb> xvfb;
+// One person, with a connection to the display for reading its pixels.
+struct Desk : qnchat_test::ProgramDesk {
   Display* display = nullptr;
-  pid_t wm = -1;
-  pid_t program = -1;
-  std::string home;
-  NetNamespace* ns = nullptr;
-  int x = 0, y = 0;  // the main window's position on the screen
 
-  ~Desk() {
-    Stop(program);
-    Stop(wm);
+  ~Desk() override {
     if (display) XCloseDisplay(display);
-  }
-
-  std::string Sql(const std::string& query) const {
-    std::string out;
-    RunCommand({"sqlite3", "-readonly", home + "/data/QNChat/QNChat.db", query}, &out);
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-
-  int Xdo(const std::vector<std::string>& args, std::string* out = nullptr) const {
-    std::vector<std::string> all = {"env", "DISPLAY=" + xvfb->display(), "xdotool"};
-    all.insert(all.end(), args.begin(), args.end());
-    return RunCommand(all, out);
-  }
-
-  bool Click(int dx, int dy, int repeat = 1) const {
-    return Xdo({"mousemove", std::to_string(x + dx), std::to_string(y + dy), "click", "--repeat",
-                std::to_string(repeat), "--delay", "80", "1"}) == 0;
-  }
-
-  // The first visible window whose name or class matches, or 0.
-  Window Find(const std::string& how, const std::string& what) const {
-    std::string out;
-    if (Xdo({"search", "--onlyvisible", how, what}, &out) != 0 || out.empty()) return 0;
-    return std::stoul(out.substr(0, out.find('\n')));
-  }
-
-  std::string OwnUuid() const {
-    std::string uuid;
-    WaitFor([&] {
-      std::ifstream conf(home + "/config/QN/QNChat.conf");
-      for (std::string line; std::getline(conf, line);)
-        if (line.rfind("LocalPeerUuid=", 0) == 0) uuid = line.substr(14);
-      return !uuid.empty();
-    });
-    return uuid;
   }
 
   // One pixel of a window, through this desk's X server.
   Rgb Pixel(Window window, int px, int py) const {
-    XImage* image = XGetImage(display, window, px, py, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return Rgb{-1000, -1000, -1000};
-    const unsigned long pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    return Rgb{static_cast<int>((pixel >> 16) & 0xFF), static_cast<int>((pixel >> 8) & 0xFF),
-               static_cast<int>(pixel & 0xFF)};
+    return qnchat_test::ReadPixel(display, window, px, py);
   }
 
   // Share of accent-coloured pixels in a rectangle of the main window.
   double AccentShare(int dx, int dy, int width, int height) const {
-    XImage* image = XGetImage(display, DefaultRootWindow(display), x + dx, y + dy, width, height,
-                              AllPlanes, ZPixmap);
+    XImage* image = XGetImage(display, DefaultRootWindow(display), x() + dx, y() + dy, width,
+                              height, AllPlanes, ZPixmap);
     if (!image) return -1;
     int accent = 0;
     for (int j = 0; j < height; ++j) {
       for (int i = 0; i < width; ++i) {
-        const unsigned long p = XGetPixel(image, i, j);
-        const Rgb c{static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
-                    static_cast<int>(p & 0xFF)};
-        if (Near(c, kAccent, 40)) ++accent;
+        if (Near(qnchat_test::PixelToRgb(XGetPixel(image, i, j)), kAccent, 40)) ++accent;
       }
     }
     XDestroyImage(image);
     return static_cast<double>(accent) / (width * height);
   }
-
-  bool Grab(const std::string& path) const {
-    return RunCommand({"ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
-                       "1280x900", "-i", xvfb->display(), "-frames:v", "1", path}) == 0;
-  }
-};
-
-// Four override-redirect windows of solid colour covering a screen.
-class ScreenPattern {
- public:
-  ScreenPattern(Display* display, const Rgb (&colours)[4]) : display_(display) {
-    const int screen = DefaultScreen(display);
-    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
-    for (int i = 0; i < 4; ++i) {
-      XSetWindowAttributes attributes{};
-      attributes.override_redirect = True;
-      const Rgb c = colours[i];
-      attributes.background_pixel = (static_cast<unsigned long>(c.r) << 16) | (c.g << 8) | c.b;
-      windows_[i] = XCreateWindow(display, DefaultRootWindow(display), (i % 2) * width / 2,
-                                  (i / 2) * height / 2, width / 2, height / 2, 0, CopyFromParent,
-                                  InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel,
-                                  &attributes);
-      XMapRaised(display, windows_[i]);
-    }
-    XSync(display, False);
-  }
-  ~ScreenPattern() {
-    for (Window w : windows_) XDestroyWindow(display_, w);
-    XSync(display_, False);
-  }
-
- private:
-  Display* display_;
-  Window windows_[4];
 };
 
 std::string GrabDir() {
@@ -228,50 +99,18 @@ class TwoProgramsShareTest : public testing::Test {
     ASSERT_EQ(hosts.size(), 2u);
     for (int i = 0; i < 2; ++i) {
       Desk& desk = desks_[i];
-      desk.ns = hosts[i];
-      desk.home = root_ + (i == 0 ? "/ann" : "/ben");
-      std::filesystem::create_directories(desk.home + "/tmp");
-      desk.xvfb = std::make_unique<qnchat_test::Xvfb>(1280, 900);
-      ASSERT_TRUE(desk.xvfb->ok());
-      desk.display = XOpenDisplay(desk.xvfb->display().c_str());
+      const std::string home = root_ + (i == 0 ? "/ann" : "/ben");
+      ASSERT_TRUE(desk.Start(hosts[i], home)) << "desk did not start; logs in " << home;
+      desk.display = XOpenDisplay(desk.display_name().c_str());
       ASSERT_NE(desk.display, nullptr);
-      desk.wm = Spawn({"env", "DISPLAY=" + desk.xvfb->display(), "openbox", "--sm-disable"},
-                      desk.home + "/openbox.log");
-      ASSERT_TRUE(WaitFor([&] {
-        std::string out;
-        return RunCommand({"env", "DISPLAY=" + desk.xvfb->display(), "xprop", "-root",
-                           "_NET_SUPPORTING_WM_CHECK"},
-                          &out) == 0 &&
-               out.find("window id") != std::string::npos;
-      }));
-      desk.program = Spawn(
-          desk.ns->Wrap({"unshare", "--ipc", "env", "DISPLAY=" + desk.xvfb->display(),
-                         "HOME=" + desk.home, "XDG_CONFIG_HOME=" + desk.home + "/config",
-                         "XDG_DATA_HOME=" + desk.home + "/data",
-                         "XDG_CACHE_HOME=" + desk.home + "/cache", "TMPDIR=" + desk.home + "/tmp",
-                         "XDG_RUNTIME_DIR=" + desk.home + "/tmp", "QT_QPA_PLATFORM=xcb",
-                         std::string(QNCHAT_BINARY_DIR) + "/main/QNChat"}),
-          desk.home + "/program.log");
     }
     for (Desk& desk : desks_) {
-      Window window = 0;
-      ASSERT_TRUE(WaitFor([&] { return (window = desk.Find("--name", "QN快信")) != 0; }))
-          << "no window; program log in " << desk.home;
-      std::string geometry;
-      ASSERT_EQ(desk.Xdo({"getwindowgeometry", "--shell", std::to_string(window)}, &geometry), 0);
-      std::istringstream lines(geometry);
-      for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("X=", 0) == 0) desk.x = std::stoi(line.substr(2));
-        if (line.rfind("Y=", 0) == 0) desk.y = std::stoi(line.substr(2));
-      }
+      ASSERT_TRUE(desk.AwaitMainWindow(kWaitMs)) << "no window; program log in " << desk.home();
     }
   }
 
   void TearDown() override {
-    for (Desk& desk : desks_) {
-      Stop(desk.program);
-      desk.program = -1;
-    }
+    for (Desk& desk : desks_) desk.StopProgram();
     network_.reset();
     if (!root_.empty() && !getenv("QNCHAT_KEEP_HOMES")) std::filesystem::remove_all(root_);
   }
@@ -291,8 +130,8 @@ class TwoProgramsShareTest : public testing::Test {
 TEST_F(TwoProgramsShareTest, AnnSharesBenWatchesAnnStops) {
   Desk& ann = desks_[0];
   Desk& ben = desks_[1];
-  const std::string annUuid = ann.OwnUuid();
-  const std::string benUuid = ben.OwnUuid();
+  const std::string annUuid = ann.OwnUuid(kWaitMs);
+  const std::string benUuid = ben.OwnUuid(kWaitMs);
   ASSERT_FALSE(annUuid.empty());
   ASSERT_FALSE(benUuid.empty());
   ASSERT_TRUE(WaitFor([&] {
@@ -332,7 +171,7 @@ TEST_F(TwoProgramsShareTest, AnnSharesBenWatchesAnnStops) {
   Window video = 0;
   ASSERT_TRUE(WaitFor([&] {
     return (video = ben.Find("--class", "QNChatConsoleGraphicsWindow")) != 0;
-  })) << "no video window; Ben's log in " << ben.home;
+  })) << "no video window; Ben's log in " << ben.home();
   auto shows = [&] {
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(ben.display, video, &attributes)) return false;
