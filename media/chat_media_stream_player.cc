@@ -123,6 +123,8 @@ std::string ShareUrlHost(const std::string& url) {
     const size_t close = authority.find(']');
     if (close == std::string::npos) return "";
     host = authority.substr(1, close - 1);
+    // Brackets hold an IPv6 address only: "[198.18.0.2]" is not the host's form.
+    if (host.find(':') == std::string::npos) return "";
     for (char c : host) {
       if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return "";
     }

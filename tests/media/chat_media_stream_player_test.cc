@@ -373,6 +373,8 @@ TEST(ShareUrlCheckTest, AcceptsOnlyPlainRtspUrlsOfTheOfferingHost) {
       "rtsp://198.18.0.2:+8554/play/x",
       "rtsp://198.18.0.2:0000008554/play/x",
       "rtsp://[198.18.0.2/play/x",
+      "rtsp://[198.18.0.2]/play/x",                // brackets only around IPv6 (found by fuzzing)
+      "rtsp://[198.18.0.2]:8554/play/x",
       "rtsp://:8554/play/x",
       "rtsp://198.18.0.2:8554/play/\xc3\xa9",
       "rtsp://198.18.0.2:8554/play/" + std::string(600, 'a'),
