@@ -3,16 +3,10 @@
 // tray fallback against a real tray host (trayer) on a private Xvfb.
 #include "main/main_window/desktop_notifier.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusServiceWatcher>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -26,6 +20,9 @@
 #include <gtest/gtest.h>
 
 #include "resources/resources.h"
+#include "support/child_process.h"
+#include "support/qt/app_wait.h"
+#include "support/qt/dbus_mock.h"
 #include "support/qt/qt_test_main.h"
 #include "support/xvfb.h"
 
@@ -36,137 +33,45 @@ constexpr char kPath[] = "/org/freedesktop/Notifications";
 constexpr int kWaitMs = 10000;
 
 bool RunUntil(const std::function<bool()>& pred, int timeout_ms = kWaitMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    const qint64 left = timeout_ms - clock.elapsed();
-    if (left <= 0) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
-  return true;
+  return qnchat_test::RunUntil(pred, timeout_ms);
 }
 
-// A child process killed (and reaped) by the destructor.
-class Child {
- public:
-  explicit Child(std::vector<std::string> args, int* out_fd = nullptr) {
-    int fds[2] = {-1, -1};
-    if (out_fd && pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (out_fd) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-      }
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    if (out_fd) {
-      close(fds[1]);
-      *out_fd = fds[0];
-    }
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool ok() const { return pid_ > 0; }
+using qnchat_test::ChildProcess;
 
- private:
-  pid_t pid_ = -1;
-};
-
-std::unique_ptr<Child> g_bus;
+std::unique_ptr<qnchat_test::SessionBus> g_bus;
 std::unique_ptr<qnchat_test::Xvfb> g_xvfb;
-std::unique_ptr<Child> g_tray_host;
+std::unique_ptr<ChildProcess> g_tray_host;
 
-std::string ReadLine(int fd) {
-  std::string line;
-  char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') line += c;
-  close(fd);
-  return line;
-}
-
-bool HasService() {
-  return QDBusConnection::sessionBus().interface()->isServiceRegistered(QLatin1String(kService));
-}
+bool HasService() { return qnchat_test::HasDbusService(QLatin1String(kService)); }
 
 // The notification service of python3-dbusmock; caps: its capabilities
 // (empty: the template's, which include "body-markup").
-std::unique_ptr<Child> StartService(const std::string& caps = std::string()) {
-  std::vector<std::string> args = {"/usr/bin/python3", "-m", "dbusmock", "--template",
-                                   "notification_daemon"};
+std::unique_ptr<ChildProcess> StartService(const std::string& caps = std::string()) {
+  std::vector<std::string> args = {"--template", "notification_daemon"};
   if (!caps.empty()) {
     args.push_back("-p");
     args.push_back("{\"capabilities\": \"" + caps + "\"}");
   }
-  QDBusServiceWatcher watcher(QLatin1String(kService), QDBusConnection::sessionBus(),
-                              QDBusServiceWatcher::WatchForRegistration);
-  bool registered = false;
-  QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&] { registered = true; });
-  auto child = std::make_unique<Child>(args);
-  if (!RunUntil([&] { return registered || HasService(); })) return nullptr;
-  return child;
+  return qnchat_test::StartDbusMock(args, QLatin1String(kService), kWaitMs);
 }
 
-void StopService(std::unique_ptr<Child>& service) {
-  QDBusServiceWatcher watcher(QLatin1String(kService), QDBusConnection::sessionBus(),
-                              QDBusServiceWatcher::WatchForUnregistration);
-  bool gone = false;
-  QObject::connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, [&] { gone = true; });
-  service.reset();
-  RunUntil([&] { return gone || !HasService(); });
+void StopService(std::unique_ptr<ChildProcess>& service) {
+  qnchat_test::StopDbusMock(service, QLatin1String(kService), kWaitMs);
 }
 
 // Every Notify the mock received, as its argument lists, oldest first.
 QList<QVariantList> NotifyCalls() {
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QLatin1String(kService), QLatin1String(kPath), QStringLiteral("org.freedesktop.DBus.Mock"),
-      QStringLiteral("GetMethodCalls"));
-  call << QStringLiteral("Notify");
-  QDBusMessage reply = QDBusConnection::sessionBus().call(call);
-  QList<QVariantList> calls;
-  if (reply.type() != QDBusMessage::ReplyMessage) return calls;
-  const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
-  list.beginArray();
-  while (!list.atEnd()) {
-    list.beginStructure();
-    quint64 time;
-    QVariantList args;
-    list >> time >> args;
-    list.endStructure();
-    for (QVariant& a : args) {
-      if (a.canConvert<QDBusVariant>()) a = a.value<QDBusVariant>().variant();
-      if (a.userType() == qMetaTypeId<QDBusArgument>()) {
-        const QDBusArgument inner = a.value<QDBusArgument>();
-        if (inner.currentType() == QDBusArgument::ArrayType &&
-            inner.currentSignature() == QLatin1String("as")) {
-          QStringList strings;
-          inner >> strings;
-          a = strings;
-        }
-      }
-    }
-    calls << args;
-  }
-  list.endArray();
-  return calls;
+  return qnchat_test::DbusMockMethodCalls(QLatin1String(kService), QLatin1String(kPath),
+                                          QStringLiteral("Notify"));
 }
 
 // The mock emits ActionInvoked(id, action) as the service would on a click.
 void EmitFromService(uint id, const QString& action) {
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QLatin1String(kService), QLatin1String(kPath), QStringLiteral("org.freedesktop.DBus.Mock"),
-      QStringLiteral("EmitSignal"));
-  call << QLatin1String(kService) << QStringLiteral("ActionInvoked") << QStringLiteral("us")
-       << QVariantList{QVariant::fromValue(id), action};
-  QDBusConnection::sessionBus().call(call);
+  qnchat_test::DbusMockCall(QLatin1String(kService), QLatin1String(kPath),
+                            QStringLiteral("EmitSignal"),
+                            {QLatin1String(kService), QStringLiteral("ActionInvoked"),
+                             QStringLiteral("us"),
+                             QVariantList{QVariant::fromValue(id), action}});
 }
 
 QWidget* VisibleBalloon() {
@@ -206,7 +111,7 @@ TEST(DesktopNotifierTest, DISABLED_WithoutAServiceTheTrayShowsTheMessage) {
 }
 
 TEST(DesktopNotifierTest, NotifyCarriesTheEscapedBodyAndActivationNamesTheContact) {
-  std::unique_ptr<Child> service = StartService();
+  std::unique_ptr<ChildProcess> service = StartService();
   ASSERT_TRUE(service) << "python3-dbusmock did not start";
   DesktopNotifier notifier(nullptr);
   QSignalSpy activated(&notifier, &DesktopNotifier::Sig_Activated);
@@ -247,7 +152,7 @@ TEST(DesktopNotifierTest, NotifyCarriesTheEscapedBodyAndActivationNamesTheContac
 }
 
 TEST(DesktopNotifierTest, ServiceWithoutMarkupGetsTheTextAsItIs) {
-  std::unique_ptr<Child> service = StartService("body actions");
+  std::unique_ptr<ChildProcess> service = StartService("body actions");
   ASSERT_TRUE(service) << "python3-dbusmock did not start";
   DesktopNotifier notifier(nullptr);
   notifier.Show("u4", "Di", "x < y && z", nullptr);
@@ -261,15 +166,12 @@ TEST(DesktopNotifierTest, ServiceWithoutMarkupGetsTheTextAsItIs) {
 // A session bus and a display with a tray of the test's own, set up before
 // Qt reaches for either.
 QApplication* CreateTestApplication(int& argc, char** argv) {
-  int fd = -1;
-  g_bus = std::make_unique<Child>(
-      std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, &fd);
-  if (fd >= 0) setenv("DBUS_SESSION_BUS_ADDRESS", ReadLine(fd).c_str(), 1);
+  g_bus = std::make_unique<qnchat_test::SessionBus>();
   g_xvfb = std::make_unique<qnchat_test::Xvfb>(800, 600);
   if (g_xvfb->ok()) {
     setenv("DISPLAY", g_xvfb->display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    g_tray_host = std::make_unique<Child>(std::vector<std::string>{
+    g_tray_host = std::make_unique<ChildProcess>(std::vector<std::string>{
         "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
         "--height", "24"});
   }

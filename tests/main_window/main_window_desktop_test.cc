@@ -6,19 +6,13 @@
 // window's slots are called as the application calls them); the store is the
 // real SQLite file in a temporary home.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
 #include <QWindow>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
@@ -40,8 +34,12 @@
 #include "resources/resources.h"
 #include "store/chat_database.h"
 #include "support/netns.h"
+#include "support/child_process.h"
+#include "support/qt/app_wait.h"
+#include "support/qt/dbus_mock.h"
 #include "support/qt/qt_test_main.h"
-#include "support/xvfb.h"
+#include "support/temp_home.h"
+#include "support/x11_session.h"
 #include "tessel/settings_store_hooks.h"
 #include "tessel/tessel.h"
 #include "ui/chat/input/input_text_edit.h"
@@ -59,81 +57,20 @@ constexpr char kPath[] = "/org/freedesktop/Notifications";
 constexpr int kWaitMs = 10000;
 
 bool RunUntil(const std::function<bool()>& pred, int timeout_ms = kWaitMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    const qint64 left = timeout_ms - clock.elapsed();
-    if (left <= 0) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
-  return true;
+  return qnchat_test::RunUntil(pred, timeout_ms);
 }
 
-// A child process killed (and reaped) by the destructor.
-class Child {
- public:
-  explicit Child(std::vector<std::string> args, int* out_fd = nullptr) {
-    int fds[2] = {-1, -1};
-    if (out_fd && pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Gone with the test, however it ends.
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      if (out_fd) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-      }
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    if (out_fd) {
-      close(fds[1]);
-      *out_fd = fds[0];
-    }
-  }
-  ~Child() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool ok() const { return pid_ > 0; }
-  // True once the process has ended; *status is its exit status.
-  bool Ended(int* status) {
-    if (reaped_) return true;
-    int raw = 0;
-    if (waitpid(pid_, &raw, WNOHANG) != pid_) return false;
-    reaped_ = true;
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return true;
-  }
+using qnchat_test::ChildProcess;
 
- private:
-  pid_t pid_ = -1;
-  bool reaped_ = false;
-};
-
-std::string g_home;
-std::unique_ptr<Child> g_bus;
-std::unique_ptr<qnchat_test::Xvfb> g_xvfb;
-std::unique_ptr<Child> g_wm;
-std::unique_ptr<Child> g_tray_host;
-
-std::string ReadLine(int fd) {
-  std::string line;
-  char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') line += c;
-  close(fd);
-  return line;
-}
+std::unique_ptr<qnchat_test::TempHome> g_home;
+std::unique_ptr<qnchat_test::SessionBus> g_bus;
+std::unique_ptr<qnchat_test::X11Session> g_desktop;
+std::unique_ptr<ChildProcess> g_tray_host;
 
 // xdotool with these arguments, the window's events served meanwhile.
 bool XdoTool(std::vector<std::string> args) {
   args.insert(args.begin(), "xdotool");
-  Child xdo(args);
+  ChildProcess xdo(args);
   int status = -1;
   if (!RunUntil([&] { return xdo.Ended(&status); })) return false;
   return status == 0;
@@ -155,53 +92,29 @@ class FakeServices : public AppServices {
   QSet<QString> online;
 };
 
-bool HasService() {
-  return QDBusConnection::sessionBus().interface()->isServiceRegistered(QLatin1String(kService));
-}
-
-std::unique_ptr<Child> StartNotificationService() {
-  auto child = std::make_unique<Child>(std::vector<std::string>{
-      "/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon"});
-  if (!RunUntil(HasService)) return nullptr;
-  return child;
+std::unique_ptr<ChildProcess> StartNotificationService() {
+  return qnchat_test::StartDbusMock({"--template", "notification_daemon"},
+                                    QLatin1String(kService), kWaitMs);
 }
 
 // The Notify calls the mock received: (summary, body) of each, oldest first.
 QList<QStringList> NotifyCalls() {
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QLatin1String(kService), QLatin1String(kPath), QStringLiteral("org.freedesktop.DBus.Mock"),
-      QStringLiteral("GetMethodCalls"));
-  call << QStringLiteral("Notify");
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
   QList<QStringList> calls;
-  if (reply.type() != QDBusMessage::ReplyMessage) return calls;
-  const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
-  list.beginArray();
-  while (!list.atEnd()) {
-    list.beginStructure();
-    quint64 time;
-    QVariantList args;
-    list >> time >> args;
-    list.endStructure();
+  for (const QVariantList& args : qnchat_test::DbusMockMethodCalls(
+           QLatin1String(kService), QLatin1String(kPath), QStringLiteral("Notify"))) {
     QStringList texts;
-    for (int i = 3; i <= 4 && i < args.size(); ++i) {
-      QVariant a = args[i];
-      if (a.canConvert<QDBusVariant>()) a = a.value<QDBusVariant>().variant();
-      texts << a.toString();
-    }
+    for (int i = 3; i <= 4 && i < args.size(); ++i) texts << args[i].toString();
     calls << texts;
   }
-  list.endArray();
   return calls;
 }
 
 void EmitActionInvoked(uint id, const QString& action) {
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QLatin1String(kService), QLatin1String(kPath), QStringLiteral("org.freedesktop.DBus.Mock"),
-      QStringLiteral("EmitSignal"));
-  call << QLatin1String(kService) << QStringLiteral("ActionInvoked") << QStringLiteral("us")
-       << QVariantList{QVariant::fromValue(id), action};
-  QDBusConnection::sessionBus().call(call);
+  qnchat_test::DbusMockCall(QLatin1String(kService), QLatin1String(kPath),
+                            QStringLiteral("EmitSignal"),
+                            {QLatin1String(kService), QStringLiteral("ActionInvoked"),
+                             QStringLiteral("us"),
+                             QVariantList{QVariant::fromValue(id), action}});
 }
 
 BusinessCardInfo Card(const QString& uuid, const QString& nick) {
@@ -215,7 +128,7 @@ BusinessCardInfo Card(const QString& uuid, const QString& nick) {
 class MainWindowDesktopTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!g_xvfb || !g_xvfb->ok()) return;
+    if (!g_desktop || !g_desktop->ok()) return;
     // openbox manages the window only once it has announced itself.
     ASSERT_TRUE(RunUntil([] {
       std::string out;
@@ -233,7 +146,7 @@ class MainWindowDesktopTest : public testing::Test {
   }
 
   void SetUp() override {
-    if (!g_xvfb || !g_xvfb->ok()) GTEST_SKIP() << "no Xvfb";
+    if (!g_desktop || !g_desktop->ok()) GTEST_SKIP() << "no Xvfb with openbox";
     ASSERT_NE(window_, nullptr);
   }
 
@@ -369,7 +282,7 @@ TEST_F(MainWindowDesktopTest, ContactDraggedOntoAGroupMovesIntoIt) {
                              "0.05"});
   }
   args.insert(args.end(), {"mouseup", "1"});
-  Child xdo([&] {
+  ChildProcess xdo([&] {
     std::vector<std::string> all = {"xdotool"};
     all.insert(all.end(), args.begin(), args.end());
     return all;
@@ -429,7 +342,7 @@ TEST_F(MainWindowDesktopTest, TrayHidesOnCloseAndANotificationOpensTheConversati
   ASSERT_NE(tray, nullptr) << "trayer gave no tray";
   ASSERT_TRUE(tray->isVisible());
   ASSERT_TRUE(RunUntil([&] { return tray->geometry().isValid(); }));
-  std::unique_ptr<Child> service = StartNotificationService();
+  std::unique_ptr<ChildProcess> service = StartNotificationService();
   ASSERT_TRUE(service) << "python3-dbusmock did not start";
   Activate();
   auto* directClose = SettingDialog::Instance()->findChild<QCheckBox*>("directCloseApp_cb");
@@ -546,38 +459,27 @@ TEST_F(MainWindowDesktopTest, ZDirectCloseSavesTheWindowAndEnds) {
 // A session bus, a display with a window manager and a tray, and a home of the
 // test's own, all set up before Qt reaches for any of them.
 QApplication* CreateTestApplication(int& argc, char** argv) {
-  char dir[] = "/tmp/qnchat-mw-desk-XXXXXX";
-  if (mkdtemp(dir) != nullptr) {
-    g_home = dir;
-    setenv("HOME", dir, 1);
-    setenv("XDG_CONFIG_HOME", (g_home + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (g_home + "/data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (g_home + "/cache").c_str(), 1);
-  }
+  g_home = std::make_unique<qnchat_test::TempHome>();
+  g_home->Make("qnchat-mw-desk");
   // The program's configuration store, as the program's entry sets it up.
   char name[] = "QNChat";
   char* tessel_argv[] = {name, nullptr};
   tsl::InitTessel(1, tessel_argv);
   tsl::InstallSettingsStoreHooks();
-  int fd = -1;
-  g_bus = std::make_unique<Child>(
-      std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, &fd);
-  if (fd >= 0) setenv("DBUS_SESSION_BUS_ADDRESS", ReadLine(fd).c_str(), 1);
-  g_xvfb = std::make_unique<qnchat_test::Xvfb>(1280, 900);
-  if (g_xvfb->ok()) {
-    setenv("DISPLAY", g_xvfb->display().c_str(), 1);
+  g_bus = std::make_unique<qnchat_test::SessionBus>();
+  g_desktop = std::make_unique<qnchat_test::X11Session>(1280, 900);
+  if (g_desktop->ok()) {
+    setenv("DISPLAY", g_desktop->display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    g_wm = std::make_unique<Child>(std::vector<std::string>{"openbox", "--sm-disable"});
-    g_tray_host = std::make_unique<Child>(std::vector<std::string>{
+    g_tray_host = std::make_unique<ChildProcess>(std::vector<std::string>{
         "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
         "--height", "24"});
   }
   std::atexit([] {
     g_tray_host.reset();
-    g_wm.reset();
-    g_xvfb.reset();
+    g_desktop.reset();
     g_bus.reset();
-    if (!g_home.empty()) QDir(QString::fromStdString(g_home)).removeRecursively();
+    g_home.reset();
   });
   auto* app = new QApplication(argc, argv);
   qnres::InitResources();
