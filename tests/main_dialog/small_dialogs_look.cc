@@ -3,7 +3,6 @@
 //   main_dialog_small_dialogs_look <out-dir> [dpi]
 #include <QApplication>
 #include <QDir>
-#include <QPainter>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
@@ -13,29 +12,21 @@
 #include "main/dialog/rename_host_dialog/rename_host_dialog.h"
 #include "main_dialog/card_services_fake.h"
 #include "resources/resources.h"
+#include "support/qt/look.h"
 #include "ui/common/dpi_scale.h"
 #include "ui_frameless/x11_session.h"
 
 namespace {
 
 bool Save(QWidget* widget, const QString& path) {
-  const QImage grabbed = widget->grab().toImage();
-  QImage out(grabbed.size() + QSize(40, 40), QImage::Format_RGB32);
-  out.fill(QColor("#d9dde6"));
-  QPainter painter(&out);
-  painter.drawImage(20, 20, grabbed);
-  return out.save(path);
+  return qnchat_test::OnReviewBackground(widget).save(path);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s <out-dir> [dpi]\n", argv[0]);
-    return 2;
-  }
-  const QString out_dir = QString::fromLocal8Bit(argv[1]);
-  if (argc > 2) setenv("QT_FONT_DPI", argv[2], 1);
+  QString out_dir;
+  if (!qnchat_test::ReadLookArguments(argc, argv, &out_dir)) return 2;
   frameless_test::X11Session session(1600, 1000);
   if (!session.ok()) {
     fprintf(stderr, "no Xvfb with openbox\n");

@@ -6,26 +6,19 @@
 // screen.png / maximized.png (the X screen as shown without a compositor).
 #include <QApplication>
 #include <QDir>
-#include <QPainter>
 #include <QScreen>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
 
 #include "resources/resources.h"
+#include "support/qt/look.h"
 #include "ui_frameless/demo_windows.h"
 #include "ui_frameless/x11_session.h"
 
 namespace {
 
-QImage OnBackground(QWidget* widget) {
-  const QImage grabbed = widget->grab().toImage();
-  QImage out(grabbed.size() + QSize(40, 40), QImage::Format_RGB32);
-  out.fill(QColor("#d9dde6"));
-  QPainter painter(&out);
-  painter.drawImage(20, 20, grabbed);
-  return out;
-}
+QImage OnBackground(QWidget* widget) { return qnchat_test::OnReviewBackground(widget); }
 
 // The top-left corner, four times enlarged, to judge the band and its seams.
 QImage Corner(const QImage& image) {
@@ -35,12 +28,8 @@ QImage Corner(const QImage& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s <out-dir> [dpi]\n", argv[0]);
-    return 2;
-  }
-  const QString out_dir = QString::fromLocal8Bit(argv[1]);
-  if (argc > 2) setenv("QT_FONT_DPI", argv[2], 1);
+  QString out_dir;
+  if (!qnchat_test::ReadLookArguments(argc, argv, &out_dir)) return 2;
   frameless_test::X11Session session(1600, 1000);
   if (!session.ok()) {
     fprintf(stderr, "no Xvfb with openbox\n");
