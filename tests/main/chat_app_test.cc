@@ -26,6 +26,7 @@
 #include "main/placeholder_window.h"
 #include "support/netns.h"
 #include "support/peer_process.h"
+#include "support/qt/app_wait.h"
 #include "support/qt/qt_test_main.h"
 #include "support/xvfb.h"
 
@@ -50,14 +51,7 @@ constexpr int kWaitMs = 10000;
 // Runs the GUI thread's events until pred holds or timeout_ms pass; true when
 // it held. Blocks on the event queue, not on a timer.
 bool RunUntil(const std::function<bool()>& pred, int timeout_ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    const qint64 left = timeout_ms - clock.elapsed();
-    if (left <= 0) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, static_cast<int>(left));
-  }
-  return true;
+  return qnchat_test::RunUntil(pred, timeout_ms);
 }
 
 Json::Value Member(const char* name, const Json::Value& value) {

@@ -28,6 +28,7 @@
 #include "base/settings.h"
 #include "main/auto_start.h"
 #include "resources/resources.h"
+#include "support/qt/app_wait.h"
 #include "support/qt/qt_test_main.h"
 #include "tessel/config_store.h"
 #include "tessel/settings_store_hooks.h"
@@ -39,14 +40,7 @@ namespace {
 std::string g_home;
 
 bool RunUntil(const std::function<bool()>& pred, int timeout_ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    const qint64 left = timeout_ms - clock.elapsed();
-    if (left <= 0) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, static_cast<int>(left));
-  }
-  return true;
+  return qnchat_test::RunUntil(pred, timeout_ms);
 }
 
 // The dialog with its two user-facing seams recorded: the chooser answers

@@ -35,6 +35,7 @@
 #include "store/chat_database.h"
 #include "support/netns.h"
 #include "support/peer_process.h"
+#include "support/qt/app_wait.h"
 #include "support/qt/qt_test_main.h"
 #include "tessel/settings_store_hooks.h"
 #include "tessel/tessel.h"
@@ -73,14 +74,7 @@ struct TempHome {
 bool IsRestartHalf() { return getenv(kRestartHomeEnv) != nullptr; }
 
 bool RunUntil(const std::function<bool()>& pred, int timeout_ms = kWaitMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!pred()) {
-    const qint64 left = timeout_ms - clock.elapsed();
-    if (left <= 0) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
-  return true;
+  return qnchat_test::RunUntil(pred, timeout_ms);
 }
 
 Json::Value Member(const char* name, const Json::Value& value) {
