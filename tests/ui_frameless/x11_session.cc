@@ -2,39 +2,19 @@
 
 #include <X11/Xlib.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <vector>
 
+#include "support/netns.h"
 #include "support/x11_session.h"
 
 namespace frameless_test {
 namespace {
 
-pid_t Spawn(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (FILE* null = fopen("/dev/null", "w")) {
-      dup2(fileno(null), STDOUT_FILENO);
-      dup2(fileno(null), STDERR_FILENO);
-    }
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-bool Run(std::vector<std::string> args) {
-  const pid_t pid = Spawn(std::move(args));
-  if (pid < 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// A helper program's exit status; its output is dropped.
+bool Run(const std::vector<std::string>& args) {
+  std::string ignored;
+  return qnchat_test::RunCommand(args, &ignored) == 0;
 }
 
 }  // namespace

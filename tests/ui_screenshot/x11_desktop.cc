@@ -6,32 +6,14 @@
 #include <X11/Xutil.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <vector>
 
+#include "support/netns.h"
 #include "support/x11_session.h"
 
 namespace screenshot_test {
 namespace {
-
-pid_t Spawn(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (FILE* null = fopen("/dev/null", "w")) {
-      dup2(fileno(null), STDOUT_FILENO);
-      dup2(fileno(null), STDERR_FILENO);
-    }
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
 
 // Waits (bounded) for an event of `type` on `window`.
 bool AwaitEvent(Display* display, Window window, int type) {
@@ -135,11 +117,8 @@ void X11Desktop::DestroyWindow(unsigned long window) {
 }
 
 bool X11Desktop::PressKey(const char* keysym) {
-  const pid_t pid = Spawn({"xdotool", "key", keysym});
-  if (pid < 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  std::string ignored;
+  return qnchat_test::RunCommand({"xdotool", "key", keysym}, &ignored) == 0;
 }
 
 }  // namespace screenshot_test
