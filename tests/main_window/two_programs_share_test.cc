@@ -12,21 +12,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "support/netns.h"
 #include "support/program_desk.h"
 
 #include "support/x11_pixels.h"
 
 namespace {
 
-using qnchat_test::Network;
-using qnchat_test::NetNamespace;
 using qnchat_test::Near;
 using qnchat_test::Rgb;
 using qnchat_test::ScreenPattern;
@@ -87,32 +83,16 @@ constexpr int kAcceptButton[] = {916, 114};
 constexpr int kRoomHint[] = {462, 62, 72, 18};   // x, y, width, height
 constexpr int kShareIcon[] = {505, 476, 18, 10};  // the monitor's face
 
-class TwoProgramsShareTest : public testing::Test {
+class TwoProgramsShareTest : public qnchat_test::TwoDesksTest<Desk> {
  protected:
-  void SetUp() override {
-    if (!qnchat_test::IsRoot()) GTEST_SKIP() << "needs root for network namespaces";
-    char dir[] = "/tmp/qnchat-two-share-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
-    network_ = std::make_unique<Network>();
-    std::vector<NetNamespace*> hosts = network_->MakeSegment(2);
-    ASSERT_EQ(hosts.size(), 2u);
-    for (int i = 0; i < 2; ++i) {
-      Desk& desk = desks_[i];
-      const std::string home = root_ + (i == 0 ? "/ann" : "/ben");
-      ASSERT_TRUE(desk.Start(hosts[i], home)) << "desk did not start; logs in " << home;
-      desk.display = XOpenDisplay(desk.display_name().c_str());
-      ASSERT_NE(desk.display, nullptr);
-    }
-    for (Desk& desk : desks_) {
-      ASSERT_TRUE(desk.AwaitMainWindow(kWaitMs)) << "no window; program log in " << desk.home();
-    }
+  TwoProgramsShareTest() {
+    root_prefix_ = "qnchat-two-share";
+    wait_ms_ = kWaitMs;
   }
 
-  void TearDown() override {
-    for (Desk& desk : desks_) desk.StopProgram();
-    network_.reset();
-    if (!root_.empty() && !getenv("QNCHAT_KEEP_HOMES")) std::filesystem::remove_all(root_);
+  void DeskStarted(Desk& desk) override {
+    desk.display = XOpenDisplay(desk.display_name().c_str());
+    ASSERT_NE(desk.display, nullptr);
   }
 
   void GrabBoth(const std::string& stage) {
@@ -121,10 +101,6 @@ class TwoProgramsShareTest : public testing::Test {
     desks_[0].Grab(dir + "/two_share_" + stage + "_ann.png");
     desks_[1].Grab(dir + "/two_share_" + stage + "_ben.png");
   }
-
-  std::string root_;
-  std::unique_ptr<Network> network_;
-  Desk desks_[2];
 };
 
 TEST_F(TwoProgramsShareTest, AnnSharesBenWatchesAnnStops) {

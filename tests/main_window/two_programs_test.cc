@@ -6,19 +6,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "support/netns.h"
 #include "support/program_desk.h"
 
 namespace {
 
-using qnchat_test::Network;
-using qnchat_test::NetNamespace;
 using qnchat_test::ProgramDesk;
 
 constexpr int kWaitMs = 15000;
@@ -32,34 +28,12 @@ std::string GrabDir() {
   return std::string();
 }
 
-class TwoProgramsTest : public testing::Test {
+class TwoProgramsTest : public qnchat_test::TwoDesksTest<ProgramDesk> {
  protected:
-  void SetUp() override {
-    if (!qnchat_test::IsRoot()) GTEST_SKIP() << "needs root for network namespaces";
-    char dir[] = "/tmp/qnchat-two-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
-    network_ = std::make_unique<Network>();
-    std::vector<NetNamespace*> hosts = network_->MakeSegment(2);
-    ASSERT_EQ(hosts.size(), 2u);
-    for (int i = 0; i < 2; ++i) {
-      const std::string home = root_ + (i == 0 ? "/ann" : "/ben");
-      ASSERT_TRUE(desks_[i].Start(hosts[i], home)) << "desk did not start; logs in " << home;
-    }
-    for (ProgramDesk& desk : desks_) {
-      ASSERT_TRUE(desk.AwaitMainWindow(kWaitMs)) << "no window; program log in " << desk.home();
-    }
+  TwoProgramsTest() {
+    root_prefix_ = "qnchat-two";
+    wait_ms_ = kWaitMs;
   }
-
-  void TearDown() override {
-    for (ProgramDesk& desk : desks_) desk.StopProgram();
-    network_.reset();
-    if (!root_.empty() && !getenv("QNCHAT_KEEP_HOMES")) std::filesystem::remove_all(root_);
-  }
-
-  std::string root_;
-  std::unique_ptr<Network> network_;
-  ProgramDesk desks_[2];
 };
 
 // Places in the main window at DPI 96 (the form's fixed sizes): the contact

@@ -5,8 +5,11 @@
 // Needs root (namespaces). Used from one thread.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/types.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -73,6 +76,48 @@ class ProgramDesk {
   NetNamespace* ns_ = nullptr;
   unsigned long window_ = 0;
   int x_ = 0, y_ = 0;
+};
+
+// Fixture for two people, Ann (desks_[0]) and Ben (desks_[1]), each a Desk
+// (ProgramDesk or a subclass) on one network segment, their homes under one
+// temporary folder (kept when QNCHAT_KEEP_HOMES is set). SetUp returns once
+// both main windows show. Derived fixtures set root_prefix_ and wait_ms_ in
+// their constructor.
+template <class Desk>
+class TwoDesksTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!IsRoot()) GTEST_SKIP() << "needs root for network namespaces";
+    std::string pattern = "/tmp/" + root_prefix_ + "-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    network_ = std::make_unique<Network>();
+    std::vector<NetNamespace*> hosts = network_->MakeSegment(2);
+    ASSERT_EQ(hosts.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+      const std::string home = root_ + (i == 0 ? "/ann" : "/ben");
+      ASSERT_TRUE(desks_[i].Start(hosts[i], home)) << "desk did not start; logs in " << home;
+      ASSERT_NO_FATAL_FAILURE(DeskStarted(desks_[i]));
+    }
+    for (Desk& desk : desks_) {
+      ASSERT_TRUE(desk.AwaitMainWindow(wait_ms_)) << "no window; program log in " << desk.home();
+    }
+  }
+
+  void TearDown() override {
+    for (Desk& desk : desks_) desk.StopProgram();
+    network_.reset();
+    if (!root_.empty() && !getenv("QNCHAT_KEEP_HOMES")) std::filesystem::remove_all(root_);
+  }
+
+  // Called once a desk has started, before the windows are awaited.
+  virtual void DeskStarted(Desk&) {}
+
+  std::string root_prefix_ = "qnchat-two";
+  int wait_ms_ = 15000;
+  std::string root_;
+  std::unique_ptr<Network> network_;
+  Desk desks_[2];
 };
 
 }  // namespace qnchat_test
