@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMetaType>
@@ -28,6 +27,7 @@
 #include "support/peer_process.h"
 #include "support/qt/app_wait.h"
 #include "support/qt/qt_test_main.h"
+#include "support/temp_home.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -39,12 +39,7 @@ using qnchat_test::PeerProcess;
 using Invocation = PlaceholderWindow::Invocation;
 
 // The application's HOME and XDG directories, removed at exit.
-struct TempHome {
-  ~TempHome() {
-    if (!path.empty()) QDir(QString::fromStdString(path)).removeRecursively();
-  }
-  std::string path;
-} g_home;
+qnchat_test::TempHome g_home;
 
 constexpr int kWaitMs = 10000;
 
@@ -395,13 +390,6 @@ TEST_F(ChatAppTest, TextFromUnlistedPeerIsShownNotDropped) {
 }  // namespace
 
 QApplication* CreateTestApplication(int& argc, char** argv) {
-  char dir[] = "/tmp/qnchat-app-test-XXXXXX";
-  if (mkdtemp(dir) != nullptr) {
-    g_home.path = dir;
-    setenv("HOME", dir, 1);
-    setenv("XDG_CONFIG_HOME", (g_home.path + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (g_home.path + "/data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (g_home.path + "/cache").c_str(), 1);
-  }
+  g_home.Make("qnchat-app-test");
   return new ChatApp(argc, argv);
 }
