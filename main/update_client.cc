@@ -161,7 +161,9 @@ Answer ParseAnswer(int status, const std::string& body, const std::string& key) 
   const Json::Value& errcode = root["errcode"];
   const Json::Value& errmsg = root["errmsg"];
   answer.message = errmsg.isString() ? errmsg.asString() : std::string();
-  if (!errcode.isIntegral()) {
+  // asInt throws for integral values outside int (4294967296, 3e10): such a
+  // code is no more the service's than a missing one, so both are unreadable.
+  if (!errcode.isInt()) {
     // An answer without a code is not the service's: treat it as unreadable.
     answer.code = -10;
     answer.message = body;
@@ -172,7 +174,8 @@ Answer ParseAnswer(int status, const std::string& body, const std::string& key) 
   const Json::Value& result = root["result"];
   answer.result = result.isString() ? result.asString() : std::string();
   const Json::Value& encrypt = root["encrypt"];
-  if (encrypt.isIntegral() && encrypt.asInt() != 0) {
+  // asDouble reads every integral value without throwing.
+  if (encrypt.isIntegral() && encrypt.asDouble() != 0) {
     bool ok = false;
     tsl::Digest digest;
     std::string plain = digest.decrypt(answer.result, key, &ok);

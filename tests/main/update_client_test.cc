@@ -111,6 +111,29 @@ TEST(UpdateClientAnswerTest, CodesOfEveryKindOfAnswer) {
   EXPECT_NE(ParseAnswer(-7, "couldn't connect", kKey).code, 0);
 }
 
+// Found by fuzzing: integral numbers outside int made jsoncpp throw out of
+// the parser (on the pool thread, so a feedback never got its answer).
+TEST(UpdateClientAnswerTest, CodesOutsideIntAreUnreadableNotThrown) {
+  using update_client::ParseAnswer;
+  for (const char* body : {R"({"errcode":4294967296})", R"({"errcode":-2147483649})",
+                           R"({"errcode":3e10,"result":"r"})", R"({"errcode":18446744073709551615})"}) {
+    update_client::Answer answer;
+    EXPECT_NO_THROW(answer = ParseAnswer(200, body, kKey)) << body;
+    EXPECT_EQ(answer.code, -10) << body;
+    EXPECT_EQ(answer.message, body);
+  }
+  // A large "encrypt" still asks for decryption: garbage is an error, a real
+  // cipher text decrypts.
+  update_client::Answer garbage;
+  EXPECT_NO_THROW(garbage = ParseAnswer(200, R"({"errcode":0,"encrypt":1e10,"result":"x"})", kKey));
+  EXPECT_EQ(garbage.code, -11);
+  const std::string cipher = tsl::Digest().encrypt("hidden", kKey);
+  const auto plain =
+      ParseAnswer(200, R"({"errcode":0,"encrypt":4294967296,"result":")" + cipher + "\"}", kKey);
+  EXPECT_EQ(plain.code, 0);
+  EXPECT_EQ(plain.result, "hidden");
+}
+
 class UpdateClientServiceTest : public testing::Test {
  protected:
   void SetUp() override {
