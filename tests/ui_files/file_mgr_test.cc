@@ -73,6 +73,11 @@ TEST_F(FileMgrTest, OfferedPathsAreReducedToTheirLastComponent) {
   EXPECT_EQ("file", SafeFileNameComponent("."));
   EXPECT_EQ("file", SafeFileNameComponent(".."));
   EXPECT_EQ("file", SafeFileNameComponent("../.."));
+  // Found by fuzzing: a lone surrogate (invalid UTF-16) once kept the separators.
+  const QChar lone[] = {QChar(0xd800), QLatin1Char('x')};
+  EXPECT_EQ(QString(QChar::ReplacementCharacter) + "x",
+            SafeFileNameComponent("a/../b\\" + QString(lone, 2)));
+  EXPECT_EQ("x", SafeFileNameComponent(QString(lone, 2) + "/x"));
   EXPECT_EQ("file", SafeFileNameComponent(" \n\t/"));
   EXPECT_EQ("bashrc", SafeFileNameComponent(".bashrc"));
   EXPECT_EQ("report.txt", SafeFileNameComponent("report\n.txt"));

@@ -89,7 +89,11 @@ QVector<uint> Bounded(const QVector<uint>& name) {
 
 QString SafeFileNameComponent(const QString& offered) {
   // A peer on another system may separate directories with either slash.
-  QStringList parts = offered.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+  // Split by hand: a regular expression matches nothing in text with a lone
+  // surrogate, which left the separators in place.
+  QString separated = offered;
+  separated.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  QStringList parts = separated.split(QLatin1Char('/'));
   for (int i = parts.size() - 1; i >= 0; --i) {
     QVector<uint> name = Cleaned(parts[i]);
     if (name.isEmpty()) continue;
