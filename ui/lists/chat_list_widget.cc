@@ -92,8 +92,7 @@ void ChatListWidget::SetOnline(bool online) {
   online_ = online;
   card_.online = online ? 1 : 0;
   headPortrait_lb_->setProperty("isOnline", online);
-  headPortrait_lb_->style()->unpolish(headPortrait_lb_);
-  headPortrait_lb_->style()->polish(headPortrait_lb_);
+  QssManager::Repolish(headPortrait_lb_);
 }
 
 void ChatListWidget::SetContent(const QString& text, const QString& time, bool save) {

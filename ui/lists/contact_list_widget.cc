@@ -9,15 +9,6 @@
 #include "ui/frameless/qss_manager.h"
 #include "ui/lists/list_text.h"
 
-namespace {
-
-void Repolish(QWidget* widget) {
-  widget->style()->unpolish(widget);
-  widget->style()->polish(widget);
-}
-
-}  // namespace
-
 ContactListWidget::ContactListWidget(const BusinessCardInfo& card, bool online, QWidget* parent)
     : QWidget(parent), card_(card) {
   BuildForm();
@@ -98,7 +89,7 @@ void ContactListWidget::SetOnline(bool online) {
   online_ = online;
   card_.online = online ? 1 : 0;
   headPortrait_lb_->setProperty("isOnline", online);
-  Repolish(headPortrait_lb_);
+  QssManager::Repolish(headPortrait_lb_);
 }
 
 void ContactListWidget::SetMemberOnline(const QString& uuid, bool online) {
@@ -132,7 +123,7 @@ void ContactListWidget::RefreshCount() {
 
 void ContactListWidget::SetExpanded(bool expanded) {
   expand_lb_->setProperty("isExpanded", expanded);
-  Repolish(expand_lb_);
+  QssManager::Repolish(expand_lb_);
 }
 
 void ContactListWidget::StartRename() {
