@@ -106,21 +106,21 @@ TEST_F(PresenceTest, ThreePeersOnOneSegmentKnowEachOtherAndLoseTheOneThatQuits) 
   EXPECT_EQ(a.CountEvents("OnPeerExit", PeerIs(c)), 0u);
 }
 
-// Releasing the core drops what is still queued but says EXIT. The text and
-// the quit arrive in one write, well inside one 500 ms send tick.
-TEST_F(PresenceTest, QuitDropsAQueuedTextButStillSaysExit) {
+// Quitting right behind a text still says EXIT. Texts leave as soon as they
+// are queued, so whether this one beat the quit is a race; it must arrive at
+// most once either way, and the quit must neither hang nor skip the EXIT.
+TEST_F(PresenceTest, QuitRightBehindATextStillSaysExit) {
   ASSERT_TRUE(StartPeers(2));
   ASSERT_TRUE(AllDiscovered());
   PeerProcess& a = *peers_[0];
   PeerProcess& b = *peers_[1];
-  ASSERT_TRUE(a.Send("text " + b.host() + " " + b.uuid() + " never sent\nquit"));
+  ASSERT_TRUE(a.Send("text " + b.host() + " " + b.uuid() + " last words\nquit"));
   auto result = a.WaitFor([](const Json::Value& j) { return j["command"] == "text"; }, 5000);
   ASSERT_TRUE(result);
   EXPECT_GE(result->json["result"].asInt64(), 0);
   EXPECT_EQ(a.Quit(), 0);
   EXPECT_TRUE(b.WaitEvent("OnPeerExit", kEventTimeoutMs, PeerIs(a)));
-  // A text that went out would have been delivered by now, EXIT or not.
-  EXPECT_EQ(b.CountEvents("OnRecvText"), 0u);
+  EXPECT_LE(b.CountEvents("OnRecvText"), 1u);
 }
 
 // A peer told to terminate still releases its core: EXIT reaches the other.
