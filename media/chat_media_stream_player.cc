@@ -14,6 +14,7 @@ extern "C" {
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "base/log.h"
 
@@ -246,7 +247,10 @@ int ChatMediaStreamPlayer::Open() {
   // No reordering queue for RTP, and a stream description read from the
   // first packets instead of seconds of probing.
   const LatencyOptions& latency = latency_options_;
-  if (latency.demuxer_no_buffer) av_dict_set(&raw, "fflags", "nobuffer", 0);
+  std::string fflags;
+  if (latency.demuxer_no_buffer) fflags += "+nobuffer";
+  if (latency.slices_as_they_come) fflags += "+noparse";
+  if (!fflags.empty()) av_dict_set(&raw, "fflags", fflags.c_str(), 0);
   if (latency.demuxer_no_reorder) av_dict_set(&raw, "max_delay", "0", 0);
   if (latency.small_probe) {
     av_dict_set(&raw, "probesize", "32768", 0);
@@ -297,12 +301,12 @@ int ChatMediaStreamPlayer::Open() {
     LogMessage(kLogError, "player: decoder parameters: %s", ErrorText(error).text);
     return -1;
   }
-  // Frame threading holds back one picture per extra thread.
   raw = nullptr;
-  // (libavcodec's own default is one thread; "auto" is what ffmpeg's tools
-  // choose, and what the measurement compares against.)
-  av_dict_set(&raw, "threads", latency_options_.decoder_single_thread ? "1" : "auto", 0);
+  const int threads = latency_options_.decoder_threads;
+  av_dict_set(&raw, "threads", threads > 0 ? std::to_string(threads).c_str() : "auto", 0);
+  if (!latency_options_.decoder_frame_threads) av_dict_set(&raw, "thread_type", "slice", 0);
   if (latency_options_.decoder_low_delay) av_dict_set(&raw, "flags", "low_delay", 0);
+  if (latency_options_.slices_as_they_come) av_dict_set(&raw, "flags2", "chunks", 0);
   error = avcodec_open2(decoder_.get(), codec, &raw);
   options.reset(raw);
   if (error < 0) {
@@ -315,8 +319,11 @@ int ChatMediaStreamPlayer::Open() {
 
 void ChatMediaStreamPlayer::DecodeLoop(int stream_index) {
   std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  if (!packet || !frame) return;
+  if (!packet) return;
+  take_slices_ = latency_options_.slices_as_they_come && decoder_->codec_id == AV_CODEC_ID_H264;
+  joining_units_ = false;
+  skipping_to_key_frame_ = false;
+  held_unit_.clear();
   int last_read_error = 0;
   while (!stop_) {
     int error = av_read_frame(input_.get(), packet.get());
@@ -332,26 +339,88 @@ void ChatMediaStreamPlayer::DecodeLoop(int stream_index) {
       continue;
     }
     last_read_error = 0;
-    if (packet->stream_index != stream_index) {
-      av_packet_unref(packet.get());
-      continue;
-    }
-    for (;;) {
-      error = avcodec_send_packet(decoder_.get(), packet.get());
-      if (error != AVERROR(EAGAIN)) break;
-      // The decoder's output is full: take one picture out, then send again.
-      error = avcodec_receive_frame(decoder_.get(), frame.get());
-      if (error < 0) break;
-      Deliver(frame.get());
-      av_frame_unref(frame.get());
-    }
-    if (error < 0 && error != AVERROR(EAGAIN))
-      LogMessage(kLogDebug, "player: decode failed: %s", ErrorText(error).text);
-    while (avcodec_receive_frame(decoder_.get(), frame.get()) >= 0) {
-      Deliver(frame.get());
-      av_frame_unref(frame.get());
+    if (packet->stream_index == stream_index) {
+      if (take_slices_) {
+        TakeVideoPacket(packet.get());
+      } else {
+        Decode(packet.get());
+      }
     }
     av_packet_unref(packet.get());
+  }
+}
+
+// With the demuxer's parser off, FFmpeg's RTP layer hands H.264 out one RTP
+// packet at a time: whole units, each behind a start code, or the pieces of
+// a unit too large for one packet, of which only the first carries a start
+// code (emulation prevention keeps a start code out of any later piece). Our
+// sharers cut slices to fit a packet, so every packet is decoded as it
+// comes. A sharer that splits units (one that lets the encoder fill a
+// picture with few large slices) switches the player to joining them: a
+// unit is complete when the next one begins, a picture later, as with the
+// parser. The first piece already went to the decoder alone, so the decoder
+// starts over at the first slice of the next key frame.
+void ChatMediaStreamPlayer::TakeVideoPacket(AVPacket* packet) {
+  const uint8_t* data = packet->data;
+  const size_t size = packet->size > 0 ? static_cast<size_t>(packet->size) : 0;
+  const bool starts_unit = size >= 3 && data[0] == 0 && data[1] == 0 &&
+                           (data[2] == 1 || (size >= 4 && data[2] == 0 && data[3] == 1));
+  if (!joining_units_) {
+    if (starts_unit) {
+      Decode(packet);
+      return;
+    }
+    LogMessage(kLogInfo, "player: the sharer splits slices across packets; joining them");
+    joining_units_ = true;
+    skipping_to_key_frame_ = true;
+    avcodec_flush_buffers(decoder_.get());
+    return;  // the rest of a unit whose start is gone
+  }
+  if (!starts_unit) {
+    if (!held_unit_.empty()) held_unit_.insert(held_unit_.end(), data, data + size);
+    return;
+  }
+  if (skipping_to_key_frame_ && !held_unit_.empty()) {
+    // An IDR slice (type 5) whose first_mb_in_slice is 0: its ue(v) code,
+    // the first bit after the unit header, is a single 1.
+    const size_t header = held_unit_[2] == 1 ? 3 : 4;
+    const bool key_frame_begins = held_unit_.size() > header + 1 &&
+                                  (held_unit_[header] & 0x1F) == 5 &&
+                                  (held_unit_[header + 1] & 0x80) != 0;
+    if (key_frame_begins) {
+      skipping_to_key_frame_ = false;
+    } else {
+      held_unit_.clear();
+    }
+  }
+  if (!held_unit_.empty()) {
+    std::unique_ptr<AVPacket, PacketDeleter> unit(av_packet_alloc());
+    if (unit && av_new_packet(unit.get(), static_cast<int>(held_unit_.size())) == 0) {
+      memcpy(unit->data, held_unit_.data(), held_unit_.size());
+      Decode(unit.get());
+    }
+  }
+  held_unit_.assign(data, data + size);
+}
+
+void ChatMediaStreamPlayer::Decode(AVPacket* packet) {
+  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  if (!frame) return;
+  int error;
+  for (;;) {
+    error = avcodec_send_packet(decoder_.get(), packet);
+    if (error != AVERROR(EAGAIN)) break;
+    // The decoder's output is full: take one picture out, then send again.
+    error = avcodec_receive_frame(decoder_.get(), frame.get());
+    if (error < 0) break;
+    Deliver(frame.get());
+    av_frame_unref(frame.get());
+  }
+  if (error < 0 && error != AVERROR(EAGAIN))
+    LogMessage(kLogDebug, "player: decode failed: %s", ErrorText(error).text);
+  while (avcodec_receive_frame(decoder_.get(), frame.get()) >= 0) {
+    Deliver(frame.get());
+    av_frame_unref(frame.get());
   }
 }
 

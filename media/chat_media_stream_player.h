@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "chat/chat_peer.h"  // ChatMediaStreamObserver, the application's side of the player
 #include "chat_base/thread.h"
@@ -71,7 +72,12 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
   // measure what it buys (bench/screen_share does); the defaults are what
   // that measurement kept. Call before Start.
   struct LatencyOptions {
-    bool decoder_single_thread = true;  // "threads" 1, else "auto" (frame threads)
+    // Decoder "threads", with "thread_type" slice unless frame threading is
+    // allowed. Frame threads hold back one picture each; and taking slices as
+    // they come works only with slice threads (single-threaded, the decoder
+    // closed the picture after every packet and concealed the rest).
+    int decoder_threads = 2;            // 0: "auto"
+    bool decoder_frame_threads = false;
     bool decoder_low_delay = true;      // "flags" low_delay
     // "fflags" nobuffer: off. It drops the packets read while probing,
     // the first key frame among them, so the first picture waited for the
@@ -79,6 +85,11 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
     bool demuxer_no_buffer = false;
     bool demuxer_no_reorder = true;     // "max_delay" 0: no reordering queue for RTP
     bool small_probe = true;            // "probesize" 32768, "analyzeduration" 0
+    // "fflags" noparse with the decoder's "flags2" chunks: the demuxer's
+    // parser finds a picture's end only when the next picture begins, one
+    // picture (40 ms at 25 fps) late; the decoder given the slices as they
+    // come hands the picture out once its last macroblock row is decoded.
+    bool slices_as_they_come = true;
   };
   void SetLatencyOptions(const LatencyOptions& options) { latency_options_ = options; }
 
@@ -111,6 +122,10 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
   // Opens the input and the decoder; the index of the video stream, or -1.
   int Open();
   void DecodeLoop(int stream_index);
+  // Takes one video packet as the demuxer gave it: to the decoder at once,
+  // or (from a sharer that splits units) joined into the unit it belongs to.
+  void TakeVideoPacket(AVPacket* packet);
+  void Decode(AVPacket* packet);
   void Deliver(AVFrame* frame);
   // Waits up to `ms` for the stop flag; true when it is set.
   bool WaitForStop(int ms);
@@ -126,6 +141,13 @@ class ChatMediaStreamPlayer : public chat_base::Thread {
   std::unique_ptr<AVCodecContext, CodecContextDeleter> decoder_;
   std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
   ScalerKey scaler_key_;  // what scaler_ was built for
+  // Slices as they come (the thread's own): whether the sharer splits units
+  // into pieces, the unit being joined, and whether units are dropped until
+  // a key frame begins, after the switch to joining.
+  bool take_slices_ = false;
+  bool joining_units_ = false;
+  bool skipping_to_key_frame_ = false;
+  std::vector<uint8_t> held_unit_;
   std::atomic<bool> stop_{false};
   std::mutex stop_mutex_;  // with stop_cv_, cuts the pause after a failed read short
   std::condition_variable stop_cv_;

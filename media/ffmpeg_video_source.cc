@@ -9,10 +9,12 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "chat_net/time.h"
 #include "chat_rtp/h264_nal.h"
+#include "chat_rtsp/rtsp_session.h"
 #include "media/bgra_to_nv12.h"
 #include "base/log.h"
 
@@ -49,6 +51,11 @@ FFmpegVideoSource::FFmpegVideoSource() = default;
 
 FFmpegVideoSource::~FFmpegVideoSource() = default;
 
+// Below the RTP payload limit by a margin for x264's estimate of the
+// emulation-prevention bytes it adds after sizing a slice.
+static_assert(kRtpMaxPayload >= VideoParams::kSlicesFitRtpPackets + 40,
+              "slices must fit one RTP packet");
+
 bool FFmpegVideoSource::Init(const VideoParams& params) {
   if (stream_) {
     LogMessage(kLogError, "Cannot reinit video source!");
@@ -82,6 +89,13 @@ bool FFmpegVideoSource::Init(const VideoParams& params) {
   encoder->color_range = AVCOL_RANGE_MPEG;
   av_opt_set(encoder->priv_data, "preset", "ultrafast", 0);
   av_opt_set(encoder->priv_data, "tune", "zerolatency", 0);
+  // Slices that each fit one RTP packet: no unit is split into fragments, so
+  // a viewer can decode every packet as it arrives and knows a picture is
+  // complete with its last slice, instead of when the next picture begins.
+  if (params.slice_max_size > 0) {
+    const std::string slicing = "slice-max-size=" + std::to_string(params.slice_max_size);
+    av_opt_set(encoder->priv_data, "x264-params", slicing.c_str(), 0);
+  }
 
   int error = avcodec_open2(encoder.get(), codec, nullptr);
   if (error < 0) {

@@ -25,6 +25,11 @@ struct VideoParams {
   int height = 0;
   int fps = 0;
   int bitrate = 0;  // bits per second
+  // Upper bound of a slice in bytes, so that each fits one RTP packet and a
+  // viewer can decode slices as they arrive; 0 lets the encoder cut slices
+  // itself (a few large ones per picture, as sharers of older versions send).
+  int slice_max_size = kSlicesFitRtpPackets;
+  static constexpr int kSlicesFitRtpPackets = 1150;
 };
 
 // Byte order of the four bytes of a pixel in memory.

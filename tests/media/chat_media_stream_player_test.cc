@@ -95,15 +95,16 @@ class Recorder : public ChatMediaStreamObserver {
 // server on 127.0.0.1 the way a share is.
 class ServedStream {
  public:
-  ServedStream(int width, int height, uint8_t b, uint8_t g, uint8_t r)
-      : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height * 4) {
-    for (size_t i = 0; i < pixels_.size(); i += 4) {
-      pixels_[i] = b;
-      pixels_[i + 1] = g;
-      pixels_[i + 2] = r;
-      pixels_[i + 3] = 255;
-    }
-    ok_ = source_.Init({width, height, 25, 1000000}) && (server_ = chat_rtsp::RtspServer::Create()) &&
+  // `slice_max_size` 0: the encoder's own few large slices, split into
+  // several RTP packets each, as a sharer of an older version sends.
+  ServedStream(int width, int height, uint8_t b, uint8_t g, uint8_t r, bool busy = false,
+               int slice_max_size = chat_rtsp::VideoParams::kSlicesFitRtpPackets)
+      : width_(width), height_(height), busy_(busy),
+        pixels_(static_cast<size_t>(width) * height * 4) {
+    Fill(b, g, r);
+    chat_rtsp::VideoParams params{width, height, 25, 1000000};
+    params.slice_max_size = slice_max_size;
+    ok_ = source_.Init(params) && (server_ = chat_rtsp::RtspServer::Create()) &&
           server_->StartOn("127.0.0.1", 0) && server_->AddStream(kPath, source_.GetStream().get());
     if (ok_) thread_ = std::thread([this] { Run(); });
   }
@@ -120,6 +121,13 @@ class ServedStream {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
   }
+  // Stops the pictures of the running colour and sends one last picture of
+  // another; nothing follows it.
+  void FinishWith(uint8_t b, uint8_t g, uint8_t r) {
+    Freeze();
+    Fill(b, g, r);
+    Encode();
+  }
   // The server goes away: its connections close.
   void Vanish() {
     Freeze();
@@ -128,19 +136,40 @@ class ServedStream {
   }
 
  private:
+  // The colour, with the top quarter noise when `busy_` (pictures that take
+  // many slices); the middle, where the recorder samples, keeps the colour.
+  void Fill(uint8_t b, uint8_t g, uint8_t r) {
+    uint32_t noise = 12345;
+    for (size_t i = 0; i < pixels_.size(); i += 4) {
+      const bool top = i / 4 < static_cast<size_t>(width_) * (height_ / 4);
+      if (busy_ && top) {
+        noise = noise * 1103515245 + 12345;
+        pixels_[i] = pixels_[i + 1] = pixels_[i + 2] = static_cast<uint8_t>(noise >> 24);
+      } else {
+        pixels_[i] = b;
+        pixels_[i + 1] = g;
+        pixels_[i + 2] = r;
+      }
+      pixels_[i + 3] = 255;
+    }
+  }
+  void Encode() {
+    chat_rtsp::VideoPicture picture;
+    picture.data = pixels_.data();
+    picture.width = width_;
+    picture.height = height_;
+    picture.stride = width_ * 4;
+    source_.EncodeFrame(picture);
+  }
   void Run() {
     while (!stop_) {
-      chat_rtsp::VideoPicture picture;
-      picture.data = pixels_.data();
-      picture.width = width_;
-      picture.height = height_;
-      picture.stride = width_ * 4;
-      source_.EncodeFrame(picture);
+      Encode();
       std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the share's frame rate
     }
   }
 
   const int width_, height_;
+  const bool busy_;
   std::vector<uint8_t> pixels_;
   chat_rtsp::FFmpegVideoSource source_;
   chat_base::RefPtr<chat_rtsp::RtspServer> server_;
@@ -209,6 +238,43 @@ TEST_F(ChatMediaStreamPlayerTest, PlaysOurServerAsI420OfTheServedSizeAndColour) 
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(recorder_.frames().size(), frames);
   EXPECT_EQ(recorder_.opens().size(), 1u);
+}
+
+// A picture is shown as soon as its last slice is in, not when the next
+// picture begins: the last picture before the sharer goes still arrives
+// before the socket time-out (on which a parser would give it up at last).
+// And a sharer whose slices span several packets is still played.
+TEST_F(ChatMediaStreamPlayerTest, ThePictureBeforeASilenceArrivesAndSplitSlicesStillPlay) {
+  for (int slice_max_size : {chat_rtsp::VideoParams::kSlicesFitRtpPackets, 0}) {
+    SCOPED_TRACE(slice_max_size);
+    Recorder recorder;
+    // Noise at 1280x720: key frames take many slices, or large split ones.
+    ServedStream stream(1280, 720, 40, 40, 40, true, slice_max_size);
+    ASSERT_TRUE(stream.ok());
+    ChatMediaStreamPlayer player(stream.url(), &recorder);
+    ASSERT_TRUE(player.Start());
+    ASSERT_TRUE(recorder.WaitFrames(30, 10000)) << recorder.frames().size() << " frames";
+    for (const SeenFrame& f : recorder.frames()) EXPECT_NEAR(f.y, 16 + 219 * 40 / 255, 4);
+    if (slice_max_size == 0) {
+      EXPECT_EQ(log_.Count("player: the sharer splits slices across packets; joining them"), 1);
+      player.Stop();
+      continue;
+    }
+    EXPECT_EQ(log_.Count("joining them"), 0);
+    stream.FinishWith(235, 235, 235);
+    auto last_is_light = [&recorder] {
+      const std::vector<SeenFrame> frames = recorder.frames();
+      return !frames.empty() && frames.back().y > 150;
+    };
+    const auto start = Clock::now();
+    const int64_t time_out_ms = atoi(ChatMediaStreamPlayer::kSocketTimeoutUs) / 1000;
+    while (!last_is_light() && MsSince(start) < time_out_ms - 100)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Before Stop, whose interruption would flush a parser.
+    EXPECT_TRUE(last_is_light()) << "the last picture did not come before the time-out: y = "
+                                 << recorder.frames().back().y;
+    player.Stop();
+  }
 }
 
 TEST_F(ChatMediaStreamPlayerTest, StopReturnsPromptlyWhenTheSharerFallsSilentOrVanishes) {
