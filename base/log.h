@@ -19,6 +19,8 @@ using LogSink = void (*)(int level, const char* format, va_list args, void* cont
 // level 10 to standard error, 20/30/40 to standard output, other levels nowhere.
 void LogMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Installs the sink; a null sink restores the default output. Called once at
-// start-up, before other threads log.
+// Installs the sink; a null sink restores the default output. Any thread,
+// also while others log: when it returns, no line is inside the previous
+// sink any more, so its context may be freed. A sink must not log or install
+// a sink itself.
 void SetLogSink(LogSink sink, void* context);
