@@ -1,7 +1,7 @@
 // The reduction of an offered file name to one local path component, over
 // arbitrary text: UTF-8 (first byte even) or raw UTF-16 with lone surrogates
 // (first byte odd). The result is never empty, ".", ".." or hidden, holds no
-// path separator, control or direction character, is valid UTF-16 of at most
+// path separator, control, direction or byte-order character, is valid UTF-16 of at most
 // kMaxSafeFileNameBytes UTF-8 bytes, and reducing it again changes nothing.
 #include <cstdint>
 #include <cstdlib>
@@ -16,7 +16,7 @@ namespace {
 
 bool Unwanted(uint c) {
   return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f) || c == 0x061c || c == 0x200e ||
-         c == 0x200f || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+         c == 0x200f || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069) || c == 0xfeff;
 }
 
 }  // namespace

@@ -78,6 +78,13 @@ TEST_F(FileMgrTest, OfferedPathsAreReducedToTheirLastComponent) {
   EXPECT_EQ(QString(QChar::ReplacementCharacter) + "x",
             SafeFileNameComponent("a/../b\\" + QString(lone, 2)));
   EXPECT_EQ("x", SafeFileNameComponent(QString(lone, 2) + "/x"));
+  // Found by fuzzing: a name that was only U+FEFF (after control characters)
+  // came back empty, taken for a byte-order mark; one that began with it
+  // lost it when read back from UTF-8.
+  const QChar bom[] = {QChar(0x0001), QChar(0xfeff), QChar(0xfeff), QLatin1Char('y')};
+  EXPECT_EQ("file", SafeFileNameComponent(QString(bom, 2)));
+  EXPECT_EQ("y", SafeFileNameComponent(QString(bom, 4)));
+  EXPECT_EQ("ab", SafeFileNameComponent("a" + QString(bom + 1, 1) + "b"));
   EXPECT_EQ("file", SafeFileNameComponent(" \n\t/"));
   EXPECT_EQ("bashrc", SafeFileNameComponent(".bashrc"));
   EXPECT_EQ("report.txt", SafeFileNameComponent("report\n.txt"));

@@ -25,6 +25,9 @@ constexpr int kMaxKeptSuffixBytes = 32;
 bool IsUnwanted(uint c) {
   if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) return true;  // C0, DEL, C1
   if (c >= 0xD800 && c <= 0xDFFF) return true;  // unpaired surrogates: no valid UTF-8
+  // A byte-order mark: Qt drops it from the start of text it reads (UTF-8 file
+  // names, UCS-4), so a name beginning with one came back different or empty.
+  if (c == 0xFEFF) return true;
   // Direction marks and overrides let "exe.txt" display as something else.
   if (c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
       (c >= 0x2066 && c <= 0x2069))
